@@ -1,0 +1,71 @@
+// The platform seam: files, locks and the clock.
+//
+// Everything that touches the operating system goes through an Env so that
+// tests can inject a clock, a failing write or a simulated crash with one
+// small subclass. Env::system() is the real thing.
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+#include <memory>
+#include <span>
+#include <string>
+
+namespace engine {
+
+// A random-access file. Every method throws engine::Error on failure.
+class File {
+ public:
+  virtual ~File() = default;
+  virtual std::uint64_t size() = 0;
+  // Reads exactly out.size() bytes at offset; a short read is an Error.
+  virtual void read(std::uint64_t offset, std::span<std::uint8_t> out) = 0;
+  virtual void write(std::uint64_t offset, std::span<const std::uint8_t> data) = 0;
+  virtual void sync() = 0;
+  virtual void truncate(std::uint64_t size) = 0;
+};
+
+enum class OpenMode {
+  ReadOnly,        // must exist
+  ReadWrite,       // must exist
+  CreateNew,       // read-write; fails when the path exists already
+  CreateOrTruncate // read-write; an existing file is emptied
+};
+
+// A lock held on a file that other processes can see. Released on destruction.
+class FileLock {
+ public:
+  virtual ~FileLock() = default;
+};
+
+class Env {
+ public:
+  virtual ~Env() = default;
+
+  // The process-wide real environment.
+  static Env& system();
+
+  virtual std::unique_ptr<File> open(const std::string& path, OpenMode mode) = 0;
+  virtual bool exists(const std::string& path) = 0;
+  // Removes a file; a missing file is not an error.
+  virtual void remove(const std::string& path) = 0;
+  // Gives `from` the name `to`; fails (and changes nothing) when `to` exists.
+  virtual void renameNoReplace(const std::string& from, const std::string& to) = 0;
+  // Makes a rename or removal inside a directory durable.
+  virtual void syncDirectory(const std::string& dir) = 0;
+
+  // Takes an exclusive lock on the whole file at path (created if missing),
+  // visible to other processes. Returns null when the file is locked through
+  // any other open file description, of this process or another; sharing one
+  // lock between connections of one process is the caller's bookkeeping.
+  virtual std::unique_ptr<FileLock> tryLockExclusive(const std::string& path) = 0;
+  // True when some other open file description (another process, in practice)
+  // holds a lock on any byte of an existing file at path. A missing file is
+  // not locked.
+  virtual bool isLockedElsewhere(const std::string& path) = 0;
+
+  // The current local date and time, broken down.
+  virtual std::tm localTime() = 0;
+};
+
+}  // namespace engine
