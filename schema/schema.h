@@ -14,6 +14,11 @@ namespace schema {
 
 inline constexpr const char* kPassword = "zorpelnik";
 
+// The message of every schema operation started before a backup succeeded.
+inline constexpr const char* kBackupFirst = "ÖNCE VERİTABANINI YEDEK ALINIZ";
+// The message that ends the update run.
+inline constexpr const char* kUpdateDone = " Güncelleme Bitti   ";
+
 // What every routine works with: the window, its message boxes, the engine,
 // and the program's directory (where the settings file lies).
 struct Context {
