@@ -1,0 +1,58 @@
+// The catalog: the rows of MSysObjects, whose table definition is on page 2.
+//
+// Each row describes one object: Id, ParentId, Name, Type (1 for a table),
+// Flags (0x80000000 and 0x00000002 mark system objects) and LvProp, the
+// object's property blob. A table's definition lies on the page given by the
+// low 24 bits of its Id.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "engine/data_page.h"
+#include "engine/page_channel.h"
+#include "engine/table_definition.h"
+
+namespace engine {
+
+inline constexpr std::uint32_t kCatalogPage = 2;
+inline constexpr std::int16_t kObjectTypeTable = 1;
+inline constexpr std::uint32_t kSystemObjectFlags = 0x80000002u;
+
+struct CatalogEntry {
+  std::int32_t id = 0;
+  std::int32_t parentId = 0;
+  std::string name;
+  std::int16_t type = 0;
+  std::uint32_t flags = 0;
+  // The LvProp column's bytes as stored in the row (a long-value reference);
+  // empty when null.
+  std::vector<std::uint8_t> lvProp;
+  RowId row;  // where the catalog row lies
+
+  std::uint32_t tableDefinitionPage() const { return static_cast<std::uint32_t>(id) & 0xFFFFFFu; }
+  bool isUserTable() const { return type == kObjectTypeTable && (flags & kSystemObjectFlags) == 0; }
+};
+
+class Catalog {
+ public:
+  // Reads MSysObjects: its definition and its own pages, nothing else.
+  static Catalog read(PageChannel& channel);
+
+  const TableDefinition& definition() const { return definition_; }
+  // Every object in catalog order.
+  const std::vector<CatalogEntry>& entries() const { return entries_; }
+  // User tables in catalog order.
+  std::vector<const CatalogEntry*> userTables() const;
+  // The user table of that name, letter case ignored; null when none.
+  const CatalogEntry* findUserTable(std::string_view name) const;
+
+ private:
+  TableDefinition definition_;
+  std::vector<CatalogEntry> entries_;
+};
+
+}  // namespace engine

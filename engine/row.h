@@ -1,0 +1,37 @@
+// The Jet 4 row layout.
+//
+//   column count (2) | fixed-length values | variable-length values |
+//   end offset (2) | variable offsets, last first (2 each) |
+//   variable count (2) | null mask ((count + 7) / 8 bytes)
+//
+// The null mask has one bit per column number, set when the value is
+// present; a boolean's value is its bit. A row written before columns were
+// added has a smaller column count: the columns it lacks read as null (a
+// boolean as false). Tables without variable-length columns may store rows
+// without the variable part.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "engine/column.h"
+
+namespace engine {
+
+struct RawValue {
+  enum class Kind : std::uint8_t { Null, Bytes, Boolean };
+  Kind kind = Kind::Null;
+  std::span<const std::uint8_t> bytes;  // into the row given to decodeRow
+  bool boolean = false;
+
+  bool isNull() const { return kind == Kind::Null; }
+};
+
+// One value per column, in the order of `columns`. The spans point into
+// `row`, which must outlive them. A value that lies outside the row is an
+// Error.
+std::vector<RawValue> decodeRow(std::span<const std::uint8_t> row,
+                                const std::vector<Column>& columns);
+
+}  // namespace engine
