@@ -2,7 +2,7 @@
 
 #include "engine/byte_reader.h"
 #include "engine/error.h"
-#include "engine/name_text.h"
+#include "engine/text_codec.h"
 #include "engine/row.h"
 #include "engine/table_scan.h"
 
@@ -48,7 +48,7 @@ Catalog Catalog::read(PageChannel& channel) {
     e.parentId = i32(parentId);
     e.flags = static_cast<std::uint32_t>(i32(flags));
     if (!v[type].isNull()) e.type = ByteReader(v[type].bytes, "catalog value").i16(0);
-    if (!v[name].isNull()) e.name = nameFromTextValue(v[name].bytes);
+    if (!v[name].isNull()) e.name = decodeTextValue(v[name].bytes);
     if (lvProp && !v[*lvProp].isNull())
       e.lvProp.assign(v[*lvProp].bytes.begin(), v[*lvProp].bytes.end());
     cat.entries_.push_back(std::move(e));
@@ -66,7 +66,7 @@ std::vector<const CatalogEntry*> Catalog::userTables() const {
 
 const CatalogEntry* Catalog::findUserTable(std::string_view name) const {
   for (const auto& e : entries_)
-    if (e.isUserTable() && sameName(e.name, name)) return &e;
+    if (e.isUserTable() && caseInsensitiveEqual(e.name, name)) return &e;
   return nullptr;
 }
 

@@ -6,7 +6,7 @@
 #include "engine/byte_reader.h"
 #include "engine/data_page.h"
 #include "engine/error.h"
-#include "engine/name_text.h"
+#include "engine/text_codec.h"
 
 namespace engine {
 namespace {
@@ -21,7 +21,7 @@ std::string readName(const ByteReader& r, std::size_t& pos, const char* what) {
   if (length > TableDefinition::kMaxNameBytes)
     throw Error(std::string("table definition: ") + what + " name of " + std::to_string(length) +
                 " bytes is too long");
-  std::string name = nameFromUtf16(r.bytes(pos + 2, length));
+  std::string name = utf16leToUtf8(r.bytes(pos + 2, length));
   pos += 2 + length;
   return name;
 }
@@ -224,7 +224,7 @@ TableDefinition TableDefinition::parse(std::vector<std::uint8_t> raw,
 
 const Column* TableDefinition::findColumn(std::string_view name) const {
   for (const Column& c : columns_)
-    if (sameName(c.name, name)) return &c;
+    if (caseInsensitiveEqual(c.name, name)) return &c;
   return nullptr;
 }
 
