@@ -1,20 +1,118 @@
 #include "engine/page_channel.h"
 
+#include <algorithm>
+#include <cstring>
 #include <span>
+#include <utility>
+#include <vector>
 
 #include "engine/error.h"
 
 namespace engine {
+namespace {
+
+// --- little-endian helpers ---
+
+std::uint32_t get32(std::span<const std::uint8_t> b, std::size_t at) {
+  return std::uint32_t{b[at]} | std::uint32_t{b[at + 1]} << 8 | std::uint32_t{b[at + 2]} << 16 |
+         std::uint32_t{b[at + 3]} << 24;
+}
+std::uint16_t get16(std::span<const std::uint8_t> b, std::size_t at) {
+  return static_cast<std::uint16_t>(b[at] | b[at + 1] << 8);
+}
+void put32(std::span<std::uint8_t> b, std::size_t at, std::uint32_t v) {
+  for (int i = 0; i < 4; ++i) b[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(v >> (8 * i));
+}
+std::uint64_t get64(std::span<const std::uint8_t> b, std::size_t at) {
+  return std::uint64_t{get32(b, at)} | std::uint64_t{get32(b, at + 4)} << 32;
+}
+void put64(std::span<std::uint8_t> b, std::size_t at, std::uint64_t v) {
+  put32(b, at, static_cast<std::uint32_t>(v));
+  put32(b, at + 4, static_cast<std::uint32_t>(v >> 32));
+}
+
+// FNV-1a, 32 bits: enough to tell a torn or stale journal from a whole one.
+std::uint32_t checksum(std::span<const std::uint8_t> data, std::uint32_t h = 2166136261u) {
+  for (std::uint8_t c : data) {
+    h ^= c;
+    h *= 16777619u;
+  }
+  return h;
+}
+
+// --- journal layout ---
+//   header (32 bytes): magic "PGJRNL01", u32 page size, u32 record count,
+//                      u64 original database length, u32 zero, u32 checksum
+//                      of the 28 bytes before it
+//   record (4104 bytes): u32 page number, the page's old content, u32 checksum
+//                      of the 4100 bytes before it
+constexpr std::array<std::uint8_t, 8> kMagic{'P', 'G', 'J', 'R', 'N', 'L', '0', '1'};
+constexpr std::size_t kHeaderSize = 32;
+constexpr std::size_t kRecordSize = 4 + kPageSize + 4;
+
+std::string directoryOf(const std::string& path) {
+  std::size_t slash = path.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+// Jet 4 keeps a file below 2 GB.
+constexpr std::uint32_t kMaxPages = static_cast<std::uint32_t>(0x7FFFFFFFu / kPageSize);
+
+// --- the global usage map: row 0 of page 1 ---
+//   inline map (type 0): u8 0, u32 first page covered, bitmap (bit set = page
+//                         free); pages outside its range count as free
+//   reference map (type 1): u8 1, u32 page numbers of usage-map pages (type
+//                         0x05), each covering (4096 - 4) * 8 pages from
+//                         index * that many; bitmap from byte 4 of the page
+constexpr std::uint8_t kDataPage = 0x01;
+constexpr std::uint8_t kUsageMapPage = 0x05;
+constexpr std::uint32_t kPagesPerMapPage = (kPageSize - 4) * 8;
+
+struct MapRow {
+  std::size_t start = 0;  // first byte of the row in page 1
+  std::size_t end = 0;    // one past its last byte
+};
+
+MapRow findGlobalMapRow(const Page& page) {
+  if (page[0] != kDataPage) throw Error("page 1 is not the global usage map");
+  std::uint16_t rows = get16(page, 12);
+  if (rows < 1 || 14 + 2 * std::size_t{rows} > kPageSize)
+    throw Error("page 1 is not the global usage map");
+  std::uint16_t offset = get16(page, 14);
+  if (offset & 0xC000) throw Error("the global usage map row is deleted or moved");
+  MapRow row;
+  row.start = offset & 0x1FFF;
+  row.end = kPageSize;  // row 0 runs to the end of the page
+  if (row.start < 14 + 2 * std::size_t{rows} || row.end - row.start < 5)
+    throw Error("the global usage map row is malformed");
+  return row;
+}
+
+bool bitSet(const Page& page, std::size_t bitsAt, std::uint32_t bit) {
+  return (page[bitsAt + bit / 8] >> (bit % 8)) & 1;
+}
+void clearBit(Page& page, std::size_t bitsAt, std::uint32_t bit) {
+  page[bitsAt + bit / 8] = static_cast<std::uint8_t>(page[bitsAt + bit / 8] & ~(1u << (bit % 8)));
+}
+
+}  // namespace
 
 PageChannel::PageChannel(Env& env, std::string path, bool readOnly)
     : env_(env),
       path_(std::move(path)),
       readOnly_(readOnly),
-      file_(env_.open(path_, readOnly ? OpenMode::ReadOnly : OpenMode::ReadWrite)) {}
+      file_(env_.open(path_, readOnly ? OpenMode::ReadOnly : OpenMode::ReadWrite)) {
+  recoverJournal();
+}
 
 PageChannel::~PageChannel() = default;
 
+std::string PageChannel::journalPath(const std::string& dbPath) { return dbPath + "-journal"; }
+
 std::uint32_t PageChannel::pageCount() {
+  if (inTransaction_) return transactionPages_;
   std::uint64_t pages = file_->size() / kPageSize;
   if (pages > UINT32_MAX) throw Error("database file is too large");
   return static_cast<std::uint32_t>(pages);
@@ -23,9 +121,286 @@ std::uint32_t PageChannel::pageCount() {
 Page PageChannel::readPage(std::uint32_t n) {
   if (n >= pageCount())
     throw Error("page " + std::to_string(n) + " lies beyond the end of the file");
+  if (inTransaction_) {
+    auto it = dirty_.find(n);
+    if (it != dirty_.end()) return it->second;
+  }
   Page page{};
   file_->read(std::uint64_t{n} * kPageSize, std::span<std::uint8_t>(page));
   return page;
+}
+
+// --- transactions ---
+
+void PageChannel::begin() {
+  if (readOnly_) throw Error("the database '" + path_ + "' is open read-only");
+  if (inTransaction_) throw Error("a write transaction is already open");
+  originalSize_ = file_->size();
+  if (originalSize_ / kPageSize > kMaxPages) throw Error("database file is too large");
+  originalPages_ = static_cast<std::uint32_t>(originalSize_ / kPageSize);
+  transactionPages_ = originalPages_;
+  dirty_.clear();
+  inTransaction_ = true;
+}
+
+void PageChannel::writePage(std::uint32_t n, const Page& page) {
+  if (!inTransaction_) throw Error("a page is written outside a write transaction");
+  if (n >= transactionPages_)
+    throw Error("page " + std::to_string(n) + " lies beyond the end of the file");
+  dirty_[n] = page;
+}
+
+void PageChannel::rollback() {
+  dirty_.clear();
+  inTransaction_ = false;
+}
+
+std::uint32_t PageChannel::allocatePage() {
+  if (!inTransaction_) throw Error("a page is allocated outside a write transaction");
+  if (transactionPages_ < 3) throw Error("the database file is too short");
+  if (originalSize_ % kPageSize != 0)
+    throw Error("the length of '" + path_ + "' is not a whole number of pages");
+  Page map = readPage(1);
+  MapRow row = findGlobalMapRow(map);
+  std::uint8_t type = map[row.start];
+
+  if (type == 0) {
+    std::size_t bitsAt = row.start + 5;
+    std::uint32_t first = get32(map, row.start + 1);
+    auto bits = static_cast<std::uint32_t>((row.end - bitsAt) * 8);
+    auto covers = [&](std::uint32_t p) { return p >= first && p - first < bits; };
+
+    // A free page inside the file, unless the map marks one of the pages
+    // every database uses (header, this map, the catalog's definition) as
+    // free: then it is not to be trusted and we only append.
+    bool trustworthy = true;
+    for (std::uint32_t p = 0; p < 3; ++p)
+      if (covers(p) && bitSet(map, bitsAt, p - first)) trustworthy = false;
+    if (trustworthy) {
+      const std::uint64_t end = std::min<std::uint64_t>(std::uint64_t{first} + bits, transactionPages_);
+      for (std::uint32_t p = std::max<std::uint32_t>(first, 3); p < end; ++p) {
+        if (!bitSet(map, bitsAt, p - first)) continue;
+        clearBit(map, bitsAt, p - first);
+        writePage(1, map);
+        dirty_[p] = Page{};
+        return p;
+      }
+    }
+
+    // Append. A page beyond the map's range moves the map to start at it,
+    // with every later page free (they all lie beyond the end of the file).
+    std::uint32_t n = transactionPages_;
+    if (n >= kMaxPages) throw Error("the database has reached its largest size");
+    if (covers(n)) {
+      clearBit(map, bitsAt, n - first);
+    } else {
+      put32(map, row.start + 1, n);
+      std::fill(map.begin() + static_cast<std::ptrdiff_t>(bitsAt), map.begin() + static_cast<std::ptrdiff_t>(row.end),
+                std::uint8_t{0xFF});
+      clearBit(map, bitsAt, 0);
+    }
+    writePage(1, map);
+    ++transactionPages_;
+    dirty_[n] = Page{};
+    return n;
+  }
+
+  if (type == 1) {
+    // Free pages are not taken from a reference map; the appended page is
+    // marked used where a map page covers it.
+    std::uint32_t n = transactionPages_;
+    if (n >= kMaxPages) throw Error("the database has reached its largest size");
+    ++transactionPages_;
+    dirty_[n] = Page{};
+    std::size_t slot = row.start + 1 + 4 * std::size_t{n / kPagesPerMapPage};
+    if (slot + 4 <= row.end) {
+      std::uint32_t mapPageNo = get32(map, slot);
+      if (mapPageNo >= 3 && mapPageNo < n) {
+        Page mapPage = readPage(mapPageNo);
+        if (mapPage[0] == kUsageMapPage) {
+          clearBit(mapPage, 4, n % kPagesPerMapPage);
+          writePage(mapPageNo, mapPage);
+        }
+      }
+    }
+    return n;
+  }
+  throw Error("the global usage map has an unknown type");
+}
+
+bool PageChannel::globalMapSaysFree(std::uint32_t n) {
+  Page map = readPage(1);
+  MapRow row = findGlobalMapRow(map);
+  if (map[row.start] == 0) {
+    std::uint32_t first = get32(map, row.start + 1);
+    auto bits = static_cast<std::uint32_t>((row.end - row.start - 5) * 8);
+    if (n < first || n - first >= bits) return true;
+    return bitSet(map, row.start + 5, n - first);
+  }
+  if (map[row.start] == 1) {
+    std::size_t slot = row.start + 1 + 4 * std::size_t{n / kPagesPerMapPage};
+    if (slot + 4 > row.end) return true;
+    std::uint32_t mapPageNo = get32(map, slot);
+    if (mapPageNo == 0 || mapPageNo >= pageCount()) return true;
+    Page mapPage = readPage(mapPageNo);
+    if (mapPage[0] != kUsageMapPage) throw Error("a usage map page has the wrong type");
+    return bitSet(mapPage, 4, n % kPagesPerMapPage);
+  }
+  throw Error("the global usage map has an unknown type");
+}
+
+void PageChannel::commit() {
+  if (!inTransaction_) throw Error("commit without a write transaction");
+  if (dirty_.empty()) {
+    rollback();
+    return;
+  }
+  const std::string journal = journalPath(path_);
+  const std::string dir = directoryOf(path_);
+  // Old content of every existing page about to be overwritten.
+  std::vector<std::pair<std::uint32_t, Page>> originals;
+  bool journalStarted = false;
+  bool databaseTouched = false;
+  try {
+    for (const auto& [n, page] : dirty_) {
+      if (n >= originalPages_) break;  // dirty_ is ordered: the rest are appended
+      Page old{};
+      file_->read(std::uint64_t{n} * kPageSize, std::span<std::uint8_t>(old));
+      originals.emplace_back(n, old);
+    }
+
+    // 1. The journal, flushed with its directory entry.
+    journalStarted = true;
+    {
+      auto jf = env_.open(journal, OpenMode::CreateOrTruncate);
+      std::array<std::uint8_t, kHeaderSize> header{};
+      std::copy(kMagic.begin(), kMagic.end(), header.begin());
+      put32(header, 8, static_cast<std::uint32_t>(kPageSize));
+      put32(header, 12, static_cast<std::uint32_t>(originals.size()));
+      put64(header, 16, originalSize_);
+      put32(header, 28, checksum(std::span<const std::uint8_t>(header).first(28)));
+      std::vector<std::uint8_t> body(kHeaderSize + originals.size() * kRecordSize);
+      std::copy(header.begin(), header.end(), body.begin());
+      std::size_t at = kHeaderSize;
+      for (const auto& [n, old] : originals) {
+        std::span<std::uint8_t> rec(body.data() + at, kRecordSize);
+        put32(rec, 0, n);
+        std::copy(old.begin(), old.end(), rec.begin() + 4);
+        put32(rec, 4 + kPageSize, checksum(rec.first(4 + kPageSize)));
+        at += kRecordSize;
+      }
+      jf->write(0, body);
+      jf->sync();
+    }
+    env_.syncDirectory(dir);
+
+    // 2. The new pages, flushed.
+    databaseTouched = true;
+    for (const auto& [n, page] : dirty_) file_->write(std::uint64_t{n} * kPageSize, page);
+    file_->sync();
+
+    // 3. The change is stored once the journal is gone.
+    env_.remove(journal);
+    env_.syncDirectory(dir);
+  } catch (...) {
+    rollback();
+    try {
+      if (databaseTouched) {
+        for (const auto& [n, old] : originals) file_->write(std::uint64_t{n} * kPageSize, old);
+        file_->truncate(originalSize_);
+        file_->sync();
+      }
+      if (journalStarted) {
+        env_.remove(journal);
+        env_.syncDirectory(dir);
+      }
+    } catch (...) {
+      // The journal (if complete) stays; the next open rolls back.
+    }
+    throw;
+  }
+  rollback();  // ends the transaction; its pages are on disk now
+}
+
+// --- recovery ---
+
+void PageChannel::recoverJournal() {
+  const std::string journal = journalPath(path_);
+  if (!env_.exists(journal)) return;
+  const std::string dir = directoryOf(path_);
+
+  auto discard = [&] {
+    // Not complete: the database was never touched by that transaction.
+    if (readOnly_) {
+      try {
+        env_.remove(journal);
+      } catch (const Error&) {
+        // Harmless when it stays; a writable open removes it.
+      }
+      return;
+    }
+    env_.remove(journal);
+    env_.syncDirectory(dir);
+  };
+
+  auto jf = env_.open(journal, OpenMode::ReadOnly);
+  std::uint64_t size = jf->size();
+  if (size < kHeaderSize) return discard();
+  std::array<std::uint8_t, kHeaderSize> header{};
+  jf->read(0, header);
+  if (!std::equal(kMagic.begin(), kMagic.end(), header.begin()) ||
+      get32(header, 28) != checksum(std::span<const std::uint8_t>(header).first(28)) ||
+      get32(header, 8) != kPageSize)
+    return discard();
+  std::uint32_t count = get32(header, 12);
+  std::uint64_t originalSize = get64(header, 16);
+  if (size != kHeaderSize + std::uint64_t{count} * kRecordSize) return discard();
+  // Every record whole and for a page of the original file.
+  std::vector<std::uint8_t> rec(kRecordSize);
+  for (std::uint32_t i = 0; i < count; ++i) {
+    jf->read(kHeaderSize + std::uint64_t{i} * kRecordSize, rec);
+    std::uint32_t n = get32(rec, 0);
+    if (get32(rec, 4 + kPageSize) != checksum(std::span<const std::uint8_t>(rec).first(4 + kPageSize)) ||
+        std::uint64_t{n} * kPageSize + kPageSize > originalSize)
+      return discard();
+  }
+
+  // A hot journal: put the old pages back and cut the file to its length.
+  std::unique_ptr<File> writable;
+  File* target = file_.get();
+  if (readOnly_) {
+    try {
+      writable = env_.open(path_, OpenMode::ReadWrite);
+    } catch (const Error&) {
+      throw Error("the database '" + path_ +
+                  "' was left half-written by an interrupted change and cannot be repaired "
+                  "without write access");
+    }
+    target = writable.get();
+  }
+  for (std::uint32_t i = 0; i < count; ++i) {
+    jf->read(kHeaderSize + std::uint64_t{i} * kRecordSize, rec);
+    std::uint32_t n = get32(rec, 0);
+    target->write(std::uint64_t{n} * kPageSize, std::span<const std::uint8_t>(rec).subspan(4, kPageSize));
+  }
+  target->truncate(originalSize);
+  target->sync();
+  jf.reset();
+  env_.remove(journal);
+  env_.syncDirectory(dir);
+}
+
+// --- WriteTransaction ---
+
+WriteTransaction::WriteTransaction(PageChannel& channel) : channel_(channel) { channel_.begin(); }
+
+WriteTransaction::~WriteTransaction() {
+  if (!done_) channel_.rollback();
+}
+
+void WriteTransaction::commit() {
+  done_ = true;
+  channel_.commit();
 }
 
 }  // namespace engine

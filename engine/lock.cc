@@ -1,0 +1,114 @@
+#include "engine/lock.h"
+
+#include <filesystem>
+#include <map>
+#include <mutex>
+
+#include "engine/error.h"
+#include "engine/in_use.h"
+
+namespace engine {
+
+struct DatabaseLock::Entry {
+  Entry(Env& e, std::string path, std::unique_ptr<FileLock> l)
+      : env(e), lockPath(std::move(path)), lock(std::move(l)) {}
+  ~Entry() {
+    // Removed while our exclusive lock still stands, so never while another
+    // process holds the lock file.
+    try {
+      env.remove(lockPath);
+    } catch (...) {
+      // A lock file left behind is harmless: nobody holds its lock.
+    }
+    lock.reset();
+  }
+  Env& env;
+  std::string lockPath;
+  std::unique_ptr<FileLock> lock;
+};
+
+namespace {
+
+std::mutex registryMutex;
+std::map<std::string, std::weak_ptr<DatabaseLock::Entry>>& registry() {
+  static std::map<std::string, std::weak_ptr<DatabaseLock::Entry>> r;
+  return r;
+}
+
+Error inUse(const std::string& dbPath) {
+  return Error("the database '" + dbPath + "' is in use by another program");
+}
+
+}  // namespace
+
+std::string canonicalDatabasePath(const std::string& dbPath) {
+  std::error_code ec;
+  std::filesystem::path p = std::filesystem::weakly_canonical(std::filesystem::absolute(dbPath, ec), ec);
+  if (ec) return dbPath;
+  return p.string();
+}
+
+DatabaseLock::~DatabaseLock() {
+  std::lock_guard guard(registryMutex);
+  entry_.reset();  // the last one removes the lock file and drops the lock
+}
+
+std::shared_ptr<DatabaseLock> DatabaseLock::acquire(Env& env, const std::string& dbPath,
+                                                    bool forWriting) {
+  const std::string key = canonicalDatabasePath(dbPath);
+  std::lock_guard guard(registryMutex);
+  auto& reg = registry();
+  for (auto it = reg.begin(); it != reg.end();) it = it->second.expired() ? reg.erase(it) : std::next(it);
+
+  // Our own connections first: the lock system reports our own lock as held
+  // "elsewhere" too.
+  if (auto it = reg.find(key); it != reg.end()) {
+    if (auto entry = it->second.lock()) {
+      if (forWriting && env.isLockedElsewhere(dbPath)) throw inUse(dbPath);
+      return std::shared_ptr<DatabaseLock>(new DatabaseLock(std::move(entry)));
+    }
+  }
+  auto unheld = [] { return std::shared_ptr<DatabaseLock>(new DatabaseLock(nullptr)); };
+
+  if (env.isLockedElsewhere(dbPath)) {
+    if (forWriting) throw inUse(dbPath);
+    return unheld();
+  }
+  const std::string lockPath = lockFilePath(dbPath);
+  std::unique_ptr<FileLock> fileLock;
+  try {
+    fileLock = env.tryLockExclusive(lockPath);
+  } catch (const Error& e) {
+    if (forWriting)
+      throw Error("the database '" + dbPath + "' cannot be changed: its lock file cannot be created (" +
+                  e.what() + ")");
+    return unheld();
+  }
+  if (!fileLock) {
+    if (forWriting) throw inUse(dbPath);
+    return unheld();
+  }
+  auto entry = std::make_shared<Entry>(env, lockPath, std::move(fileLock));
+  reg[key] = entry;
+  return std::shared_ptr<DatabaseLock>(new DatabaseLock(std::move(entry)));
+}
+
+OpenDatabaseFile openDatabaseFile(Env& env, const std::string& dbPath, bool readOnly) {
+  if (!env.exists(dbPath)) throw Error("the database '" + dbPath + "' does not exist");
+  OpenDatabaseFile out;
+  out.lock = DatabaseLock::acquire(env, dbPath, !readOnly);
+  if (!out.lock->held() && env.exists(PageChannel::journalPath(dbPath)))
+    throw Error("the database '" + dbPath + "' is in use by another program, which is changing it");
+  if (!readOnly) {
+    try {
+      env.open(dbPath, OpenMode::ReadWrite);
+    } catch (const Error&) {
+      env.open(dbPath, OpenMode::ReadOnly);  // a missing or unreadable file: its own Error
+      throw Error("the database '" + dbPath + "' is read-only and cannot be changed");
+    }
+  }
+  out.channel = std::make_unique<PageChannel>(env, dbPath, readOnly);
+  return out;
+}
+
+}  // namespace engine

@@ -1,0 +1,198 @@
+// A test Env that forwards to another Env and injects faults into the calls
+// that change the disk.
+//
+// Calls fall into two counted kinds:
+//   writes: File::write, File::truncate, Env::remove, Env::renameNoReplace
+//   syncs:  File::sync, Env::syncDirectory
+// One fault is armed at a time, for the Nth call of a kind (counting from 1
+// since the fault was armed):
+//   Fail        the call throws engine::Error and does nothing; later calls
+//               work normally (a full disk, an I/O error);
+//   CrashAfter  the call is carried out, then SimulatedCrash is thrown and
+//               every later call of any kind throws SimulatedCrash too, so
+//               nothing else reaches the disk (the power went off);
+//   TornCrash   (writes only) the first half of the data is written, then
+//               as CrashAfter.
+// A test loops N = 1, 2, ... until the operation completes without the fault
+// firing (fired() stays false), checking the file after each run.
+//
+// Paths given to denyWriteAccess() open read-only only: opening them for
+// writing fails as a file without write permission does.
+#pragma once
+
+#include <cstdint>
+#include <exception>
+#include <memory>
+#include <set>
+#include <span>
+#include <string>
+
+#include "engine/env.h"
+#include "engine/error.h"
+
+namespace engine::testing {
+
+// What a simulated crash throws. Not an engine::Error, so that no code that
+// handles refusals swallows it.
+class SimulatedCrash : public std::exception {
+ public:
+  const char* what() const noexcept override { return "simulated crash"; }
+};
+
+class FaultEnv final : public Env {
+ public:
+  enum class Kind { Write, Sync };
+  enum class Mode { Fail, CrashAfter, TornCrash };
+
+  explicit FaultEnv(Env& base) : base_(base), state_(std::make_shared<State>()) {}
+
+  // Arms a fault for the nth call (n >= 1) of the kind; resets the counters.
+  void arm(Kind kind, Mode mode, int n) {
+    state_->kind = kind;
+    state_->mode = mode;
+    state_->target = n;
+    state_->writes = 0;
+    state_->syncs = 0;
+    state_->armed = true;
+    state_->fired = false;
+    state_->crashed = false;
+  }
+  void disarm() {
+    state_->armed = false;
+    state_->crashed = false;
+  }
+  bool fired() const { return state_->fired; }
+  bool crashed() const { return state_->crashed; }
+  int writes() const { return state_->writes; }
+  int syncs() const { return state_->syncs; }
+
+  void denyWriteAccess(const std::string& path) { state_->readOnlyPaths.insert(path); }
+
+  std::unique_ptr<File> open(const std::string& path, OpenMode mode) override {
+    state_->checkAlive();
+    if (mode != OpenMode::ReadOnly && state_->readOnlyPaths.count(path))
+      throw Error("cannot open '" + path + "': Permission denied");
+    // Creating or emptying a file changes the disk: counted as a write.
+    if (mode == OpenMode::CreateNew || mode == OpenMode::CreateOrTruncate) {
+      state_->beforeWrite();
+      auto f = base_.open(path, mode);
+      state_->afterWrite();
+      return std::make_unique<FaultFile>(std::move(f), state_);
+    }
+    return std::make_unique<FaultFile>(base_.open(path, mode), state_);
+  }
+  bool exists(const std::string& path) override {
+    state_->checkAlive();
+    return base_.exists(path);
+  }
+  void remove(const std::string& path) override {
+    state_->beforeWrite();
+    base_.remove(path);
+    state_->afterWrite();
+  }
+  void renameNoReplace(const std::string& from, const std::string& to) override {
+    state_->beforeWrite();
+    base_.renameNoReplace(from, to);
+    state_->afterWrite();
+  }
+  void syncDirectory(const std::string& dir) override {
+    state_->beforeSync();
+    base_.syncDirectory(dir);
+    state_->afterSync();
+  }
+  std::unique_ptr<FileLock> tryLockExclusive(const std::string& path) override {
+    state_->checkAlive();
+    return base_.tryLockExclusive(path);
+  }
+  bool isLockedElsewhere(const std::string& path) override {
+    state_->checkAlive();
+    return base_.isLockedElsewhere(path);
+  }
+  std::tm localTime() override {
+    state_->checkAlive();
+    return base_.localTime();
+  }
+
+ private:
+  struct State {
+    Kind kind = Kind::Write;
+    Mode mode = Mode::Fail;
+    int target = 0;
+    int writes = 0;
+    int syncs = 0;
+    bool armed = false;
+    bool fired = false;
+    bool crashed = false;
+    std::set<std::string> readOnlyPaths;
+
+    void checkAlive() const {
+      // pendingCrash still set: the armed call itself failed underneath.
+      if (crashed || pendingCrash) throw SimulatedCrash();
+    }
+    // True when this call is the armed one.
+    bool hit(Kind k) {
+      int& counter = k == Kind::Write ? writes : syncs;
+      ++counter;
+      return armed && !fired && kind == k && counter == target;
+    }
+    bool pendingCrash = false;
+    void before(Kind k) {
+      checkAlive();
+      if (!hit(k)) return;
+      fired = true;
+      if (mode == Mode::Fail) throw Error("injected I/O failure");
+      pendingCrash = true;
+    }
+    void after() {
+      if (!pendingCrash) return;
+      pendingCrash = false;
+      crashed = true;
+      throw SimulatedCrash();
+    }
+    void beforeWrite() { before(Kind::Write); }
+    void afterWrite() { after(); }
+    void beforeSync() { before(Kind::Sync); }
+    void afterSync() { after(); }
+  };
+
+  class FaultFile final : public File {
+   public:
+    FaultFile(std::unique_ptr<File> base, std::shared_ptr<State> state)
+        : base_(std::move(base)), state_(std::move(state)) {}
+    std::uint64_t size() override {
+      state_->checkAlive();
+      return base_->size();
+    }
+    void read(std::uint64_t offset, std::span<std::uint8_t> out) override {
+      state_->checkAlive();
+      base_->read(offset, out);
+    }
+    void write(std::uint64_t offset, std::span<const std::uint8_t> data) override {
+      state_->beforeWrite();
+      if (state_->pendingCrash && state_->mode == Mode::TornCrash)
+        base_->write(offset, data.first(data.size() / 2));
+      else
+        base_->write(offset, data);
+      state_->afterWrite();
+    }
+    void sync() override {
+      state_->beforeSync();
+      base_->sync();
+      state_->afterSync();
+    }
+    void truncate(std::uint64_t size) override {
+      state_->beforeWrite();
+      base_->truncate(size);
+      state_->afterWrite();
+    }
+
+   private:
+    std::unique_ptr<File> base_;
+    std::shared_ptr<State> state_;
+  };
+
+  Env& base_;
+  std::shared_ptr<State> state_;
+};
+
+}  // namespace engine::testing

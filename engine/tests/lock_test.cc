@@ -1,0 +1,154 @@
+// The database lock: seen by other processes, shared in-process, refusing a
+// database another process holds; read-only files.
+#include "engine/lock.h"
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "engine/error.h"
+#include "engine/in_use.h"
+#include "engine/testing/fault_env.h"
+#include "engine/tests/write_test_util.h"
+
+namespace engine {
+namespace {
+
+using testutil::fileBytes;
+using testutil::TempDir;
+
+// A child process that locks `path` with its own lock and holds it until
+// released (or the test ends).
+class LockingChild {
+ public:
+  explicit LockingChild(const std::string& path) {
+    int ready[2], release[2];
+    if (::pipe(ready) != 0 || ::pipe(release) != 0) throw std::runtime_error("pipe");
+    pid_ = ::fork();
+    if (pid_ < 0) throw std::runtime_error("fork");
+    if (pid_ == 0) {
+      ::close(ready[0]);
+      ::close(release[1]);
+      auto lock = Env::system().tryLockExclusive(path);
+      char ok = lock ? '1' : '0';
+      if (::write(ready[1], &ok, 1) != 1) ::_exit(2);
+      char c;
+      while (::read(release[0], &c, 1) > 0) {
+      }
+      ::_exit(0);
+    }
+    ::close(ready[1]);
+    ::close(release[0]);
+    releaseFd_ = release[1];
+    char ok = 0;
+    if (::read(ready[0], &ok, 1) != 1 || ok != '1') throw std::runtime_error("child could not lock");
+    ::close(ready[0]);
+  }
+  ~LockingChild() { release(); }
+  void release() {
+    if (pid_ <= 0) return;
+    ::close(releaseFd_);
+    int status = 0;
+    ::waitpid(pid_, &status, 0);
+    pid_ = -1;
+  }
+
+ private:
+  pid_t pid_ = -1;
+  int releaseFd_ = -1;
+};
+
+// Whether a child process sees the database as in use.
+bool childSeesInUse(const std::string& db) {
+  pid_t pid = ::fork();
+  if (pid == 0) ::_exit(isInUseElsewhere(Env::system(), db) ? 0 : 1);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+TEST(DatabaseLock, HeldWhileOpenSeenByOthersAndSharedInProcess) {
+  TempDir dir;
+  std::string db = dir.copyFixture("sales-small.mdb");
+  std::string ldb = lockFilePath(db);
+  EXPECT_FALSE(childSeesInUse(db));
+  {
+    auto first = openDatabaseFile(Env::system(), db, false);
+    EXPECT_TRUE(first.lock->held());
+    EXPECT_TRUE(std::filesystem::exists(ldb));
+    EXPECT_TRUE(childSeesInUse(db));
+    {
+      // A second connection (other spelling of the path) is not blocked.
+      std::string other = dir.file("./sales-small.mdb");
+      auto second = openDatabaseFile(Env::system(), other, false);
+      auto reader = openDatabaseFile(Env::system(), db, true);
+      EXPECT_TRUE(second.lock->held());
+      EXPECT_TRUE(reader.lock->held());
+      EXPECT_EQ(second.channel->readPage(2), first.channel->readPage(2));
+    }
+    EXPECT_TRUE(std::filesystem::exists(ldb));
+    EXPECT_TRUE(childSeesInUse(db));
+  }
+  EXPECT_FALSE(std::filesystem::exists(ldb));  // the last close removes it
+  EXPECT_FALSE(childSeesInUse(db));
+}
+
+TEST(DatabaseLock, ADatabaseHeldByAnotherProcessIsRefusedForWriting) {
+  TempDir dir;
+  std::string db = dir.copyFixture("sales-small.mdb");
+  std::string ldb = lockFilePath(db);
+  auto before = fileBytes(db);
+  for (const std::string& held : {ldb, db}) {
+    SCOPED_TRACE(held);
+    LockingChild child(held);
+    try {
+      openDatabaseFile(Env::system(), db, false);
+      ADD_FAILURE() << "opened for writing";
+    } catch (const Error& e) {
+      EXPECT_NE(std::string(e.what()).find("in use by another program"), std::string::npos) << e.what();
+    }
+    {
+      // Reading goes on, without a lock of ours; closing leaves their lock file.
+      auto reader = openDatabaseFile(Env::system(), db, true);
+      EXPECT_FALSE(reader.lock->held());
+      EXPECT_NO_THROW(reader.channel->readPage(2));
+    }
+    EXPECT_EQ(std::filesystem::exists(ldb), held == ldb);
+    // While the other program is in the middle of a change, reading is refused too.
+    testutil::writeBytes(PageChannel::journalPath(db), {1, 2, 3});
+    EXPECT_THROW(openDatabaseFile(Env::system(), db, true), Error);
+    std::filesystem::remove(PageChannel::journalPath(db));
+    child.release();
+    auto writer = openDatabaseFile(Env::system(), db, false);  // free again
+    EXPECT_TRUE(writer.lock->held());
+  }
+  EXPECT_EQ(fileBytes(db), before);
+}
+
+TEST(DatabaseLock, ReadOnlyAndMissingFiles) {
+  TempDir dir;
+  std::string db = dir.copyFixture("sales-small.mdb");
+  auto before = fileBytes(db);
+  testing::FaultEnv env(Env::system());
+  env.denyWriteAccess(db);
+  try {
+    openDatabaseFile(env, db, false);
+    ADD_FAILURE() << "opened for writing";
+  } catch (const Error& e) {
+    EXPECT_NE(std::string(e.what()).find("read-only"), std::string::npos) << e.what();
+  }
+  {
+    auto reader = openDatabaseFile(env, db, true);
+    EXPECT_THROW(reader.channel->begin(), Error);
+  }
+  EXPECT_EQ(fileBytes(db), before);
+  EXPECT_FALSE(std::filesystem::exists(lockFilePath(db)));
+  EXPECT_THROW(openDatabaseFile(Env::system(), dir.file("missing.mdb"), true), Error);
+  EXPECT_THROW(openDatabaseFile(Env::system(), dir.file("missing.mdb"), false), Error);
+  EXPECT_FALSE(std::filesystem::exists(dir.file("missing.ldb")));
+}
+
+}  // namespace
+}  // namespace engine
