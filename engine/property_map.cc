@@ -64,6 +64,7 @@ PropertyMaps PropertyMaps::parse(std::span<const std::uint8_t> blob) {
   const auto magic = r.bytes(0, 4);
   if (!(std::memcmp(magic.data(), kMagicMr2, 4) == 0 || std::memcmp(magic.data(), kMagicKkd, 4) == 0))
     throw Error("property blob: unknown header");
+  maps.present_ = true;
   maps.magic_.assign(reinterpret_cast<const char*>(magic.data()), 4);
 
   std::size_t pos = 4;
@@ -137,6 +138,7 @@ PropertyMaps PropertyMaps::parse(std::span<const std::uint8_t> blob) {
 }
 
 std::vector<std::uint8_t> PropertyMaps::serialize() const {
+  if (!present_) return {};
   std::vector<std::uint8_t> out(magic_.begin(), magic_.end());
   auto writePool = [&] {
     const std::size_t start = out.size();
@@ -198,6 +200,7 @@ bool PropertyMaps::allowZeroLength(std::string_view columnName) const {
 
 void PropertyMaps::setColumnBoolean(std::string_view columnName, std::string_view propertyName,
                                     bool value) {
+  present_ = true;
   std::size_t index = 0;
   while (index < names_.size() && names_[index] != propertyName) ++index;
   if (index == names_.size()) {

@@ -58,7 +58,8 @@ class PropertyMaps {
   // An empty blob gives no maps. Error on an unknown header or any length
   // that leaves its block.
   static PropertyMaps parse(std::span<const std::uint8_t> blob);
-  // The blob again; for a parsed blob the same bytes.
+  // The blob again; for a parsed blob the same bytes (empty for an empty
+  // blob to which nothing was added).
   std::vector<std::uint8_t> serialize() const;
 
   const std::vector<std::string>& names() const { return names_; }
@@ -77,6 +78,7 @@ class PropertyMaps {
  private:
   bool columnBoolean(std::string_view columnName, std::string_view propertyName) const;
 
+  bool present_ = false;  // parsed from a non-empty blob or given a property
   std::string magic_ = std::string("MR2\0", 4);
   std::vector<std::string> names_;
   std::vector<std::vector<std::uint8_t>> rawNames_;  // as stored, for serialize()

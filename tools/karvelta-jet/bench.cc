@@ -1,0 +1,113 @@
+// Open-and-catalog cost of the small and the large sales database, and the
+// ratio of the two. Opening reads the header and the catalog only, so the
+// ratio should stay near 1 however many rows the tables hold.
+//
+//   karvelta-jet-bench [FIXTURES_DIR] [benchmark flags]
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "engine/env.h"
+#include "tools/karvelta-jet/open_file.h"
+
+namespace {
+
+std::string gFixtures = KARVELTA_FIXTURES_DIR;
+
+// Counts the bytes read through the files it opens.
+class CountingEnv : public engine::Env {
+ public:
+  explicit CountingEnv(engine::Env& inner) : inner_(inner) {}
+  std::uint64_t bytesRead = 0;
+
+  std::unique_ptr<engine::File> open(const std::string& path, engine::OpenMode mode) override {
+    class CountingFile : public engine::File {
+     public:
+      CountingFile(std::unique_ptr<engine::File> f, std::uint64_t& n) : f_(std::move(f)), n_(n) {}
+      std::uint64_t size() override { return f_->size(); }
+      void read(std::uint64_t offset, std::span<std::uint8_t> out) override {
+        n_ += out.size();
+        f_->read(offset, out);
+      }
+      void write(std::uint64_t offset, std::span<const std::uint8_t> data) override {
+        f_->write(offset, data);
+      }
+      void sync() override { f_->sync(); }
+      void truncate(std::uint64_t size) override { f_->truncate(size); }
+
+     private:
+      std::unique_ptr<engine::File> f_;
+      std::uint64_t& n_;
+    };
+    return std::make_unique<CountingFile>(inner_.open(path, mode), bytesRead);
+  }
+  bool exists(const std::string& p) override { return inner_.exists(p); }
+  void remove(const std::string& p) override { inner_.remove(p); }
+  void renameNoReplace(const std::string& a, const std::string& b) override {
+    inner_.renameNoReplace(a, b);
+  }
+  void syncDirectory(const std::string& d) override { inner_.syncDirectory(d); }
+  std::unique_ptr<engine::FileLock> tryLockExclusive(const std::string& p) override {
+    return inner_.tryLockExclusive(p);
+  }
+  bool isLockedElsewhere(const std::string& p) override { return inner_.isLockedElsewhere(p); }
+  std::tm localTime() override { return inner_.localTime(); }
+
+ private:
+  engine::Env& inner_;
+};
+
+void openAndCatalog(benchmark::State& state, const std::string& file) {
+  const std::string path = gFixtures + "/" + file;
+  CountingEnv env(engine::Env::system());
+  std::size_t tables = 0;
+  for (auto _ : state) {
+    jettool::OpenFile db = jettool::openFile(env, path, "zorpelnik");
+    tables = db.catalog.userTables().size();
+    benchmark::DoNotOptimize(tables);
+  }
+  state.counters["tables"] = static_cast<double>(tables);
+  state.counters["KiB_read_per_open"] =
+      static_cast<double>(env.bytesRead) / 1024.0 / static_cast<double>(state.iterations());
+}
+
+// Keeps the time of each benchmark for the ratio printed at the end.
+class RatioReporter : public benchmark::ConsoleReporter {
+ public:
+  std::map<std::string, double> seconds;
+  void ReportRuns(const std::vector<Run>& runs) override {
+    for (const Run& r : runs)
+      if (r.run_type == Run::RT_Iteration) seconds[r.benchmark_name()] = r.GetAdjustedRealTime();
+    ConsoleReporter::ReportRuns(runs);
+  }
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc > 1 && argv[1][0] != '-') {
+    gFixtures = argv[1];
+    --argc;
+    ++argv;
+  }
+  benchmark::RegisterBenchmark("open_and_catalog/sales-small.mdb", openAndCatalog,
+                               std::string("sales-small.mdb"))
+      ->Unit(benchmark::kMicrosecond);
+  benchmark::RegisterBenchmark("open_and_catalog/sales-large.mdb", openAndCatalog,
+                               std::string("sales-large.mdb"))
+      ->Unit(benchmark::kMicrosecond);
+  benchmark::Initialize(&argc, argv);
+  RatioReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  const auto small = reporter.seconds.find("open_and_catalog/sales-small.mdb");
+  const auto large = reporter.seconds.find("open_and_catalog/sales-large.mdb");
+  if (small != reporter.seconds.end() && large != reporter.seconds.end() && small->second > 0)
+    std::printf("open-and-catalog ratio sales-large / sales-small: %.2f\n",
+                large->second / small->second);
+  benchmark::Shutdown();
+  return 0;
+}

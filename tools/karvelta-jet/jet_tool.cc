@@ -1,0 +1,185 @@
+// Output shapes:
+//
+// schema: {"tables":[{"name":..,"rowCount":N,"columns":[{"name":..,"type":..,
+//          "size":N,"autoIncrement":b,"required":b,"allowZeroLength":b}]}]}
+//   tables in catalog order, columns in stored order; size in characters
+//   for text, 0 for memo and OLE, the stored byte length otherwise.
+// rows:   one JSON object per row and line, keys the column names in stored
+//   order, values as engine::toJson formats them.
+#include "tools/karvelta-jet/jet_tool.h"
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "engine/catalog.h"
+#include "engine/error.h"
+#include "engine/long_value.h"
+#include "engine/page_channel.h"
+#include "engine/property_map.h"
+#include "engine/row.h"
+#include "engine/table_definition.h"
+#include "engine/table_scan.h"
+#include "engine/value.h"
+#include "tools/karvelta-jet/open_file.h"
+
+namespace jettool {
+namespace {
+
+constexpr const char* kUsage =
+    "usage: karvelta-jet schema DB [--password P]\n"
+    "       karvelta-jet rows DB TABLE [--password P]\n";
+
+// The command line after the subcommand: positional arguments and options.
+struct Arguments {
+  std::vector<std::string> positional;
+  std::map<std::string, std::string> options;  // "--password" -> value
+};
+
+// Options that take a value; every subcommand accepts these.
+bool takesValue(const std::string& option) { return option == "--password"; }
+
+Arguments parseArguments(const std::vector<std::string>& args, std::size_t from) {
+  Arguments a;
+  for (std::size_t i = from; i < args.size(); ++i) {
+    const std::string& s = args[i];
+    if (s.rfind("--", 0) != 0) {
+      a.positional.push_back(s);
+      continue;
+    }
+    const auto eq = s.find('=');
+    const std::string name = s.substr(0, eq);
+    if (!takesValue(name)) throw engine::Error("unknown option " + name);
+    if (eq != std::string::npos) {
+      a.options[name] = s.substr(eq + 1);
+    } else {
+      if (i + 1 >= args.size()) throw engine::Error("option " + name + " needs a value");
+      a.options[name] = args[++i];
+    }
+  }
+  return a;
+}
+
+std::string option(const Arguments& a, const std::string& name) {
+  auto it = a.options.find(name);
+  return it == a.options.end() ? std::string() : it->second;
+}
+
+void requirePositional(const Arguments& a, std::size_t n, const char* what) {
+  if (a.positional.size() != n) throw engine::Error(std::string("expected ") + what);
+}
+
+int columnSize(const engine::Column& c) {
+  switch (c.type) {
+    case engine::kTypeText: return c.length / 2;
+    case engine::kTypeMemo:
+    case engine::kTypeOle: return 0;
+    default: return c.length;
+  }
+}
+
+engine::PropertyMaps tableProperties(engine::PageChannel& channel,
+                                     const engine::CatalogEntry& entry) {
+  if (entry.lvProp.empty()) return {};
+  return engine::PropertyMaps::parse(
+      engine::readLongValue(entry.lvProp, engine::pageSourceOf(channel)));
+}
+
+const char* boolText(bool b) { return b ? "true" : "false"; }
+
+int schemaCommand(const Arguments& a, std::ostream& out, engine::Env& env) {
+  requirePositional(a, 1, "DB");
+  OpenFile db = openFile(env, a.positional[0], option(a, "--password"));
+  std::string json = "{\"tables\":[";
+  bool firstTable = true;
+  for (const engine::CatalogEntry* entry : db.catalog.userTables()) {
+    const auto table = engine::TableDefinition::read(*db.channel, entry->tableDefinitionPage());
+    const engine::PropertyMaps props = tableProperties(*db.channel, *entry);
+    if (!firstTable) json += ",";
+    firstTable = false;
+    json += "{\"name\":" + engine::jsonString(entry->name) +
+            ",\"rowCount\":" + std::to_string(table.rowCount()) + ",\"columns\":[";
+    bool firstColumn = true;
+    for (const engine::Column& c : table.columns()) {
+      if (!firstColumn) json += ",";
+      firstColumn = false;
+      json += "{\"name\":" + engine::jsonString(c.name) + ",\"type\":" +
+              engine::jsonString(engine::typeName(c.type)) +
+              ",\"size\":" + std::to_string(columnSize(c)) +
+              ",\"autoIncrement\":" + boolText(c.autoIncrement()) +
+              ",\"required\":" + boolText(props.required(c.name)) +
+              ",\"allowZeroLength\":" + boolText(props.allowZeroLength(c.name)) + "}";
+    }
+    json += "]}";
+  }
+  json += "]}\n";
+  out << json;
+  return 0;
+}
+
+int rowsCommand(const Arguments& a, std::ostream& out, engine::Env& env) {
+  requirePositional(a, 2, "DB TABLE");
+  OpenFile db = openFile(env, a.positional[0], option(a, "--password"));
+  const engine::CatalogEntry* entry = db.catalog.findUserTable(a.positional[1]);
+  if (entry == nullptr) throw engine::Error("no table " + a.positional[1]);
+  const auto table = engine::TableDefinition::read(*db.channel, entry->tableDefinitionPage());
+  const auto& columns = table.columns();
+  std::vector<std::string> keys;
+  for (const auto& c : columns) keys.push_back(engine::jsonString(c.name) + ":");
+  const engine::PageSource pages = engine::pageSourceOf(*db.channel);
+  std::string line;
+  engine::scanRows(*db.channel, table, [&](engine::RowId, std::span<const std::uint8_t> bytes) {
+    const std::vector<engine::RawValue> raw = engine::decodeRow(bytes, columns);
+    line = "{";
+    for (std::size_t i = 0; i < columns.size(); ++i) {
+      if (i > 0) line += ",";
+      line += keys[i];
+      line += engine::toJson(engine::decodeValue(columns[i], raw[i], pages));
+    }
+    line += "}\n";
+    out << line;
+    return true;
+  });
+  out.flush();
+  return 0;
+}
+
+using Command = std::function<int(const Arguments&, std::ostream&, engine::Env&)>;
+
+// Subcommands by name; later ones (rename, create-table, add-field,
+// new-sample) are added here.
+const std::map<std::string, Command>& commands() {
+  static const std::map<std::string, Command> table = {
+      {"schema", schemaCommand},
+      {"rows", rowsCommand},
+  };
+  return table;
+}
+
+}  // namespace
+
+int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+        engine::Env& env) {
+  if (args.empty() || args[0] == "--help" || args[0] == "-h") {
+    (args.empty() ? err : out) << kUsage;
+    return args.empty() ? 2 : 0;
+  }
+  const auto it = commands().find(args[0]);
+  if (it == commands().end()) {
+    err << "karvelta-jet: unknown command " << args[0] << "\n" << kUsage;
+    return 2;
+  }
+  try {
+    return it->second(parseArguments(args, 1), out, env);
+  } catch (const engine::Error& e) {
+    err << "karvelta-jet: " << e.what() << "\n";
+    return 1;
+  } catch (const std::exception& e) {
+    err << "karvelta-jet: " << e.what() << "\n";
+    return 1;
+  }
+}
+
+}  // namespace jettool

@@ -1,0 +1,25 @@
+// The karvelta-jet command line: a thin layer over the engine for
+// technicians and tests.
+//
+//   karvelta-jet schema DB [--password P]
+//   karvelta-jet rows DB TABLE [--password P]
+//
+// Output is JSON (see jet_tool.cc for the exact shape). On a refusal the
+// engine's message goes to `err` and the result is non-zero.
+#pragma once
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace engine {
+class Env;
+}
+
+namespace jettool {
+
+// args excludes the program name.
+int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+        engine::Env& env);
+
+}  // namespace jettool

@@ -1,0 +1,12 @@
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "engine/env.h"
+#include "tools/karvelta-jet/jet_tool.h"
+
+int main(int argc, char** argv) {
+  std::ios::sync_with_stdio(false);
+  std::vector<std::string> args(argv + 1, argv + argc);
+  return jettool::run(args, std::cout, std::cerr, engine::Env::system());
+}

@@ -1,0 +1,106 @@
+#include "tools/karvelta-jet/jet_tool.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "engine/env.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class ToolTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::random_device rd;
+    dir_ = fs::temp_directory_path() / ("karvelta-tool-" + std::to_string(rd()) + "-" + std::to_string(rd()));
+    fs::create_directories(dir_);
+  }
+  void TearDown() override {
+    std::error_code ec;
+    fs::remove_all(dir_, ec);
+  }
+  std::string copy(const std::string& name) {
+    const fs::path target = dir_ / name;
+    fs::copy_file(fs::path(KARVELTA_FIXTURES_DIR) / name, target);
+    return target.string();
+  }
+  static std::string bytesOf(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
+  int run(const std::vector<std::string>& args) {
+    out_.str("");
+    err_.str("");
+    return jettool::run(args, out_, err_, engine::Env::system());
+  }
+  std::vector<std::string> lines() const {
+    std::vector<std::string> v;
+    std::istringstream in(out_.str());
+    for (std::string l; std::getline(in, l);) v.push_back(l);
+    return v;
+  }
+
+  fs::path dir_;
+  std::ostringstream out_, err_;
+};
+
+TEST_F(ToolTest, SchemaOfTheSalesDatabase) {
+  const std::string db = copy("sales-small.mdb");
+  ASSERT_EQ(run({"schema", db, "--password", "zorpelnik"}), 0) << err_.str();
+  const std::string json = out_.str();
+  EXPECT_EQ(json.rfind("{\"tables\":[{\"name\":\"fisno\",\"rowCount\":5,\"columns\":[{\"name\":\"no\","
+                       "\"type\":\"long\",\"size\":4,\"autoIncrement\":true,\"required\":false,"
+                       "\"allowZeroLength\":false},",
+                       0),
+            0u)
+      << json;
+  EXPECT_NE(json.find("{\"name\":\"musteriadi\",\"type\":\"text\",\"size\":50,\"autoIncrement\":false,"
+                      "\"required\":false,\"allowZeroLength\":false}"),
+            std::string::npos);
+  EXPECT_NE(json.find("{\"name\":\"aciklama\",\"type\":\"memo\",\"size\":0,\"autoIncrement\":false,"
+                      "\"required\":false,\"allowZeroLength\":true}"),
+            std::string::npos);
+  EXPECT_NE(json.find("{\"name\":\"satislar\",\"rowCount\":40,"), std::string::npos);
+  EXPECT_NE(json.find("{\"name\":\"urunler\",\"rowCount\":30,"), std::string::npos);
+  EXPECT_EQ(json.back(), '\n');
+}
+
+TEST_F(ToolTest, RowsAsJsonLines) {
+  const std::string db = copy("sales-small.mdb");
+  const std::string before = bytesOf(db);
+  ASSERT_EQ(run({"rows", db, "FISNO", "--password=zorpelnik"}), 0) << err_.str();
+  const auto fisno = lines();
+  ASSERT_EQ(fisno.size(), 5u);
+  EXPECT_EQ(fisno[1],
+            "{\"no\":2,\"fisno\":1002,\"tarih\":\"2024-03-01 09:56:00\",\"toplam\":\"2823.2200\","
+            "\"musteriadi\":\"İbrahim Çelik\"}");
+  ASSERT_EQ(run({"rows", db, "satislar", "--password", "zorpelnik"}), 0) << err_.str();
+  EXPECT_EQ(lines().size(), 40u);
+  EXPECT_NE(out_.str().find("\"aciklama\":\"Masa 4\\r\\nhesap ayrı ödendi\""), std::string::npos);
+  EXPECT_NE(out_.str().find("\"aciklama\":\"\""), std::string::npos);
+  EXPECT_EQ(bytesOf(db), before);
+}
+
+TEST_F(ToolTest, RefusalsExitNonZeroWithAMessage) {
+  EXPECT_NE(run({"schema", copy("testV1997.mdb")}), 0);
+  EXPECT_FALSE(err_.str().empty());
+  EXPECT_NE(run({"schema", (dir_ / "missing.mdb").string()}), 0);
+  EXPECT_FALSE(err_.str().empty());
+  const std::string db = copy("sales-small.mdb");
+  EXPECT_NE(run({"rows", db, "yok", "--password", "zorpelnik"}), 0);
+  EXPECT_NE(err_.str().find("yok"), std::string::npos);
+  EXPECT_NE(run({"schema"}), 0);
+  EXPECT_NE(run({"schema", db, "--password"}), 0);
+  EXPECT_NE(run({"schema", db, "--colour", "red"}), 0);
+  EXPECT_NE(run({"frobnicate", db}), 0);
+  EXPECT_NE(run({}), 0);
+}
+
+}  // namespace
