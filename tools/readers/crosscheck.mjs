@@ -21,6 +21,7 @@
 
 import { createHash } from "node:crypto";
 import { readFileSync } from "node:fs";
+import { fileURLToPath } from "node:url";
 import {
   parseArgs, runMain, run, describeExit, compareSchemas, compareRows, TYPE_NAMES, UsageError,
 } from "./lib/common.mjs";
@@ -239,4 +240,6 @@ async function main(argv) {
   return ok ? 0 : 1;
 }
 
-runMain(main, USAGE);
+if (process.argv[1] && fileURLToPath(import.meta.url) === process.argv[1]) {
+  runMain(main, USAGE);
+}

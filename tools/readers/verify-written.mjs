@@ -1,0 +1,213 @@
+#!/usr/bin/env node
+// Checks that a database our engine has written is readable by the
+// independent readers, for the write-side tests:
+//
+//   node tools/readers/verify-written.mjs DB [--password P] [--expect FILE.json]
+//        [--rows-like ORIGINAL_DB [--renamed OLD=NEW[,OLD=NEW...]]]
+//
+//   DB           the written file (a copy; it is only read).
+//   --password   passed to mdb-reader (mdbtools needs none).
+//   --expect     a schema in the `karvelta-jet schema` form. Each reader's
+//                schema must equal it: table names and order, columns and
+//                order, type, size, autoIncrement, required, allowZeroLength,
+//                rowCount. A field missing from FILE.json, or one a reader
+//                cannot report (see dump.mjs / mdbtools.mjs), is skipped.
+//   --rows-like  every table of DB also in ORIGINAL_DB (after --renamed,
+//                which maps an ORIGINAL_DB name to its DB name) must hold
+//                the same rows in both files, as read by both readers.
+//
+// What is run: mdb-tables (user and system tables), mdb-schema (access
+// backend with indexes and relations, and mysql), mdb-export of every table
+// including the system ones, mdb-prop of every user table, mdb-count, and
+// mdb-reader over every table's columns and rows; then the two readers'
+// schemas and rows are compared with each other.
+// Fails on a non-zero exit, a crash, or unexpected stderr output of any
+// mdbtools command, on any mdb-reader exception, and on any difference.
+//
+// Exit status: 0 all good ("OK ..." on stdout), 1 a problem (each printed),
+// 2 wrong arguments.
+
+import { readFileSync } from "node:fs";
+import { fileURLToPath } from "node:url";
+import {
+  parseArgs, runMain, run, describeExit, compareSchemas, compareRows, UsageError,
+} from "./lib/common.mjs";
+import * as mdbReader from "./dump.mjs";
+import * as mdbtools from "./mdbtools.mjs";
+
+const USAGE = "usage: verify-written.mjs DB [--password P] [--expect FILE.json] " +
+  "[--rows-like ORIGINAL_DB [--renamed OLD=NEW[,OLD=NEW...]]]";
+
+// stderr lines mdbtools prints on sound files.
+const BENIGN_STDERR = [/^No MSysRelationships$/];
+
+// The engine's own system tables, exported and read in full. Tables the
+// Access program adds (MSysAccessObjects, ...) hold column types neither
+// reader decodes, and our engine does not write them.
+const JET_SYSTEM_TABLES = ["MSysObjects", "MSysACEs", "MSysQueries", "MSysRelationships"];
+
+function runTool(problems, cmd, args) {
+  let r;
+  try {
+    r = run(cmd, args);
+  } catch (e) {
+    problems.push(e.message);
+    return null;
+  }
+  const what = `${cmd} ${args.map((a) => (/[\s\x00-\x1f]/.test(a) ? JSON.stringify(a) : a)).join(" ")}`;
+  if (r.signal || r.status !== 0) {
+    problems.push(`${what}: ${describeExit(r)}${r.stderr ? `: ${r.stderr.trim()}` : ""}`);
+    return null;
+  }
+  const noise = r.stderr.split("\n").filter((l) => l.trim() !== "" && !BENIGN_STDERR.some((re) => re.test(l.trim())));
+  if (noise.length) problems.push(`${what}: printed on stderr: ${noise.join(" | ")}`);
+  return r.stdout;
+}
+
+function readerRows(problems, db, password, schemaMdbtools, handle) {
+  // Map(table -> {mdbReader: rows, mdbtools: rows, columns})
+  const out = new Map();
+  for (const t of schemaMdbtools.tables) out.set(t.name, { columns: t.columns });
+  for (const [name, entry] of out) {
+    try {
+      entry.mdbReader = mdbReader.readRows(db, name, password, handle);
+    } catch (e) {
+      problems.push(`mdb-reader rows of ${name}: ${e.message}`);
+    }
+    try {
+      entry.mdbtools = mdbtools.readRows(db, name, entry.columns);
+    } catch (e) {
+      problems.push(`mdbtools rows of ${name}: ${e.message}`);
+    }
+  }
+  return out;
+}
+
+export function verifyWritten({ db, password, expect, rowsLike, renamed = new Map() }) {
+  const problems = [];
+
+  // 1. mdbtools commands, raw.
+  const userTables = (runTool(problems, "mdb-tables", ["-1", db]) ?? "").split("\n").filter((s) => s);
+  const allTables = (runTool(problems, "mdb-tables", ["-S", "-1", db]) ?? "").split("\n").filter((s) => s);
+  for (const t of userTables) {
+    if (!allTables.includes(t)) problems.push(`mdb-tables -S does not list user table ${t}`);
+  }
+  if (allTables.length && !allTables.includes("MSysObjects")) problems.push("mdb-tables -S does not list MSysObjects");
+  const readTables = allTables.filter((t) => userTables.includes(t) || JET_SYSTEM_TABLES.includes(t));
+  runTool(problems, "mdb-schema", ["--indexes", "--relations", db, "access"]);
+  runTool(problems, "mdb-schema", ["--indexes", "--relations", db, "mysql"]);
+  for (const t of readTables) {
+    runTool(problems, "mdb-export", ["-b", "hex", db, t]);
+  }
+  for (const t of userTables) {
+    runTool(problems, "mdb-prop", [db, t]);
+    runTool(problems, "mdb-count", [db, t]);
+  }
+
+  // 2. mdb-reader over everything.
+  let handle = null;
+  try {
+    handle = mdbReader.openReader(db, password);
+    for (const name of handle.getTableNames({ normalTables: true, systemTables: true })) {
+      if (name.startsWith("MSys") && !JET_SYSTEM_TABLES.includes(name)) continue;
+      const t = handle.getTable(name);
+      t.getColumns();
+      const rows = t.getData();
+      if (rows.length !== t.rowCount) {
+        problems.push(`mdb-reader: table ${name} stores rowCount ${t.rowCount} but has ${rows.length} rows`);
+      }
+    }
+  } catch (e) {
+    problems.push(`mdb-reader: ${e.message}`);
+  }
+
+  // 3. Normalised schemas and rows of both readers, compared.
+  let sReader = null;
+  let sTools = null;
+  try { sReader = mdbReader.readSchema(db, password); } catch (e) { problems.push(`mdb-reader schema: ${e.message}`); }
+  try { sTools = mdbtools.readSchema(db); } catch (e) { problems.push(`mdbtools schema: ${e.message}`); }
+  if (sReader && sTools) problems.push(...compareSchemas(sReader, sTools, "mdb-reader", "mdbtools"));
+  if (expect) {
+    if (sReader) problems.push(...compareSchemas(expect, sReader, "expected", "mdb-reader"));
+    if (sTools) problems.push(...compareSchemas(expect, sTools, "expected", "mdbtools"));
+  }
+  let rows = null;
+  if (sTools && handle) {
+    rows = readerRows(problems, db, password, sTools, handle);
+    for (const [name, e] of rows) {
+      if (e.mdbReader && e.mdbtools) {
+        const res = compareRows(name, e.columns, e.mdbReader, e.mdbtools, "mdb-reader", "mdbtools",
+          { doubleDigits: mdbtools.DOUBLE_DIGITS, emptyIsNull: true });
+        problems.push(...res.diffs);
+      }
+    }
+  }
+
+  // 4. Rows against the original file.
+  if (rowsLike && rows) {
+    let origHandle = null;
+    let origTools = null;
+    try {
+      origHandle = mdbReader.openReader(rowsLike, password);
+      origTools = mdbtools.readSchema(rowsLike);
+    } catch (e) {
+      problems.push(`original ${rowsLike}: ${e.message}`);
+    }
+    if (origHandle && origTools) {
+      for (const t of origTools.tables) {
+        const newName = renamed.get(t.name) ?? t.name;
+        const now = rows.get(newName);
+        if (!now) continue;
+        const label = newName === t.name ? t.name : `${t.name} -> ${newName}`;
+        try {
+          const before = mdbReader.readRows(rowsLike, t.name, password, origHandle);
+          if (now.mdbReader) {
+            problems.push(...compareRows(label, t.columns, before, now.mdbReader, "original (mdb-reader)", "written (mdb-reader)").diffs);
+          }
+          const beforeTools = mdbtools.readRows(rowsLike, t.name, t.columns);
+          if (now.mdbtools) {
+            problems.push(...compareRows(label, t.columns, beforeTools, now.mdbtools, "original (mdbtools)", "written (mdbtools)").diffs);
+          }
+        } catch (e) {
+          problems.push(`rows of ${label}: ${e.message}`);
+        }
+      }
+      for (const [from, to] of renamed) {
+        if (!origTools.tables.some((t) => t.name === from)) problems.push(`--renamed: no table ${from} in ${rowsLike}`);
+        if (!rows.has(to)) problems.push(`--renamed: no table ${to} in ${db}`);
+      }
+    }
+  }
+  return problems;
+}
+
+async function main(argv) {
+  const { positional, options } = parseArgs(argv, { valued: ["password", "expect", "rows-like", "renamed"] });
+  if (positional.length !== 1) throw new UsageError("wrong arguments");
+  const [db] = positional;
+  let expect;
+  if (options.expect) expect = JSON.parse(readFileSync(options.expect, "utf8"));
+  const renamed = new Map();
+  if (options.renamed) {
+    if (!options["rows-like"]) throw new UsageError("--renamed needs --rows-like");
+    for (const pair of options.renamed.split(",")) {
+      const i = pair.indexOf("=");
+      if (i <= 0 || i === pair.length - 1) throw new UsageError(`--renamed: ${pair} is not OLD=NEW`);
+      renamed.set(pair.slice(0, i), pair.slice(i + 1));
+    }
+  }
+  const problems = verifyWritten({ db, password: options.password, expect, rowsLike: options["rows-like"], renamed });
+  if (problems.length) {
+    console.log(`PROBLEMS reading ${db}:`);
+    for (const p of problems) console.log(`  ${p}`);
+    return 1;
+  }
+  console.log(`OK ${db}: mdbtools and mdb-reader read every table and row and agree` +
+    (expect ? `; schema as in ${options.expect}` : "") +
+    (options["rows-like"] ? `; rows as in ${options["rows-like"]}` : ""));
+  return 0;
+}
+
+if (process.argv[1] && fileURLToPath(import.meta.url) === process.argv[1]) {
+  runMain(main, USAGE);
+}
