@@ -12,7 +12,7 @@
 #include <string>
 
 #include "engine/env.h"
-#include "tools/karvelta-jet/open_file.h"
+#include "engine/jet_database.h"
 
 namespace {
 
@@ -66,8 +66,8 @@ void openAndCatalog(benchmark::State& state, const std::string& file) {
   CountingEnv env(engine::Env::system());
   std::size_t tables = 0;
   for (auto _ : state) {
-    jettool::OpenFile db = jettool::openFile(env, path, "zorpelnik");
-    tables = db.catalog.userTables().size();
+    engine::JetDatabase db(env, path, true, "zorpelnik");
+    tables = db.catalog().userTables().size();
     benchmark::DoNotOptimize(tables);
   }
   state.counters["tables"] = static_cast<double>(tables);

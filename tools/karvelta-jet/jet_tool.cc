@@ -14,16 +14,10 @@
 #include <optional>
 #include <string>
 
-#include "engine/catalog.h"
 #include "engine/error.h"
+#include "engine/jet_database.h"
 #include "engine/long_value.h"
-#include "engine/page_channel.h"
-#include "engine/property_map.h"
-#include "engine/row.h"
-#include "engine/table_definition.h"
-#include "engine/table_scan.h"
 #include "engine/value.h"
-#include "tools/karvelta-jet/open_file.h"
 
 namespace jettool {
 namespace {
@@ -80,29 +74,26 @@ int columnSize(const engine::Column& c) {
   }
 }
 
-engine::PropertyMaps tableProperties(engine::PageChannel& channel,
-                                     const engine::CatalogEntry& entry) {
-  if (entry.lvProp.empty()) return {};
-  return engine::PropertyMaps::parse(
-      engine::readLongValue(entry.lvProp, engine::pageSourceOf(channel)));
+// The tool only reads: the database is opened read-only.
+engine::JetDatabase openDatabase(engine::Env& env, const Arguments& a) {
+  return engine::JetDatabase(env, a.positional[0], true, option(a, "--password"));
 }
 
 const char* boolText(bool b) { return b ? "true" : "false"; }
 
 int schemaCommand(const Arguments& a, std::ostream& out, engine::Env& env) {
   requirePositional(a, 1, "DB");
-  OpenFile db = openFile(env, a.positional[0], option(a, "--password"));
+  engine::JetDatabase db = openDatabase(env, a);
   std::string json = "{\"tables\":[";
   bool firstTable = true;
-  for (const engine::CatalogEntry* entry : db.catalog.userTables()) {
-    const auto table = engine::TableDefinition::read(*db.channel, entry->tableDefinitionPage());
-    const engine::PropertyMaps props = tableProperties(*db.channel, *entry);
+  for (const engine::JetTable& table : db.tables()) {
+    const engine::PropertyMaps props = db.properties(table.entry);
     if (!firstTable) json += ",";
     firstTable = false;
-    json += "{\"name\":" + engine::jsonString(entry->name) +
-            ",\"rowCount\":" + std::to_string(table.rowCount()) + ",\"columns\":[";
+    json += "{\"name\":" + engine::jsonString(table.entry.name) +
+            ",\"rowCount\":" + std::to_string(table.definition.rowCount()) + ",\"columns\":[";
     bool firstColumn = true;
-    for (const engine::Column& c : table.columns()) {
+    for (const engine::Column& c : table.definition.columns()) {
       if (!firstColumn) json += ",";
       firstColumn = false;
       json += "{\"name\":" + engine::jsonString(c.name) + ",\"type\":" +
@@ -121,17 +112,15 @@ int schemaCommand(const Arguments& a, std::ostream& out, engine::Env& env) {
 
 int rowsCommand(const Arguments& a, std::ostream& out, engine::Env& env) {
   requirePositional(a, 2, "DB TABLE");
-  OpenFile db = openFile(env, a.positional[0], option(a, "--password"));
-  const engine::CatalogEntry* entry = db.catalog.findUserTable(a.positional[1]);
-  if (entry == nullptr) throw engine::Error("no table " + a.positional[1]);
-  const auto table = engine::TableDefinition::read(*db.channel, entry->tableDefinitionPage());
-  const auto& columns = table.columns();
+  engine::JetDatabase db = openDatabase(env, a);
+  const std::optional<engine::JetTable> table = db.table(a.positional[1]);
+  if (!table) throw engine::Error("no table " + a.positional[1]);
+  const auto& columns = table->definition.columns();
   std::vector<std::string> keys;
   for (const auto& c : columns) keys.push_back(engine::jsonString(c.name) + ":");
-  const engine::PageSource pages = engine::pageSourceOf(*db.channel);
+  const engine::PageSource pages = engine::pageSourceOf(db.channel());
   std::string line;
-  engine::scanRows(*db.channel, table, [&](engine::RowId, std::span<const std::uint8_t> bytes) {
-    const std::vector<engine::RawValue> raw = engine::decodeRow(bytes, columns);
+  db.forEachRow(table->definition, [&](const std::vector<engine::RawValue>& raw) {
     line = "{";
     for (std::size_t i = 0; i < columns.size(); ++i) {
       if (i > 0) line += ",";

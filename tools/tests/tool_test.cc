@@ -88,6 +88,22 @@ TEST_F(ToolTest, RowsAsJsonLines) {
   EXPECT_EQ(bytesOf(db), before);
 }
 
+TEST_F(ToolTest, PasswordsAreChecked) {
+  const std::string small = copy("sales-small.mdb");
+  EXPECT_NE(run({"schema", small, "--password", "baska"}), 0);
+  EXPECT_NE(err_.str().find("password"), std::string::npos) << err_.str();
+  EXPECT_TRUE(out_.str().empty());
+  EXPECT_NE(run({"schema", small}), 0);
+  const std::string other = copy("sales-otherpass.mdb");
+  EXPECT_EQ(run({"schema", other, "--password", "baska"}), 0) << err_.str();
+  EXPECT_NE(run({"schema", other, "--password", "zorpelnik"}), 0);
+  // A database without a password opens whatever password is given.
+  const std::string nopass = copy("sales-nopass.mdb");
+  EXPECT_EQ(run({"rows", nopass, "urunler", "--password", "herhangi"}), 0) << err_.str();
+  EXPECT_EQ(lines().size(), 30u);
+  EXPECT_EQ(run({"rows", nopass, "urunler"}), 0) << err_.str();
+}
+
 TEST_F(ToolTest, RefusalsExitNonZeroWithAMessage) {
   EXPECT_NE(run({"schema", copy("testV1997.mdb")}), 0);
   EXPECT_FALSE(err_.str().empty());
