@@ -3,7 +3,8 @@
 // schema: {"tables":[{"name":..,"rowCount":N,"columns":[{"name":..,"type":..,
 //          "size":N,"autoIncrement":b,"required":b,"allowZeroLength":b}]}]}
 //   tables in catalog order, columns in stored order; size in characters
-//   for text, 0 for memo and OLE, the stored byte length otherwise.
+//   for text, 0 for memo and OLE, the stored byte length otherwise;
+//   autoIncrement for numbered long columns and generated GUID columns.
 // rows:   one JSON object per row and line, keys the column names in stored
 //   order, values as engine::toJson formats them.
 #include "tools/karvelta-jet/jet_tool.h"
@@ -99,7 +100,7 @@ int schemaCommand(const Arguments& a, std::ostream& out, engine::Env& env) {
       json += "{\"name\":" + engine::jsonString(c.name) + ",\"type\":" +
               engine::jsonString(engine::typeName(c.type)) +
               ",\"size\":" + std::to_string(columnSize(c)) +
-              ",\"autoIncrement\":" + boolText(c.autoIncrement()) +
+              ",\"autoIncrement\":" + boolText(c.autoIncrement() || c.autoGuid()) +
               ",\"required\":" + boolText(props.required(c.name)) +
               ",\"allowZeroLength\":" + boolText(props.allowZeroLength(c.name)) + "}";
     }
