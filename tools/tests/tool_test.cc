@@ -72,6 +72,15 @@ TEST_F(ToolTest, SchemaOfTheSalesDatabase) {
   EXPECT_EQ(json.back(), '\n');
 }
 
+TEST_F(ToolTest, SchemaOfAnAccessMadeDatabase) {
+  ASSERT_EQ(run({"schema", copy("testV2000.mdb")}), 0) << err_.str();
+  const std::string json = out_.str();
+  EXPECT_NE(json.find("{\"name\":\"data\",\"type\":\"guid\",\"size\":16,\"autoIncrement\":true,"),
+            std::string::npos);
+  EXPECT_NE(json.find("{\"name\":\"I\",\"type\":\"boolean\","), std::string::npos);
+  EXPECT_NE(json.find("{\"name\":\"Table2\",\"rowCount\":0,"), std::string::npos);
+}
+
 TEST_F(ToolTest, RowsAsJsonLines) {
   const std::string db = copy("sales-small.mdb");
   const std::string before = bytesOf(db);
