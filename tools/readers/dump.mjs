@@ -25,8 +25,12 @@
 //   - guid: printed in braces, upper case.
 //   - numeric: mdb-reader's decimal string, unchanged.
 // The password is passed on; mdb-reader checks it only on encrypted files.
-// mdb-reader does not follow overflow-row pointers: it reads such a row where
-// it is stored (so rows may come in another order than in other readers).
+// Row flags: mdb-reader skips every row whose offset entry has the 0x4000 bit
+// (an overflow pointer; Access marks a deleted row 0xC000) and reads every
+// row with the 0x8000 bit alone where it is stored: that is the target of an
+// overflow pointer (so such rows come in another order than in readers that
+// follow the pointer), but also a row deleted with the 0x8000 bit alone,
+// which mdb-reader would show as live. Deleted rows should carry 0xC000.
 
 import { readFileSync } from "node:fs";
 import { fileURLToPath } from "node:url";

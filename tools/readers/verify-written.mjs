@@ -4,6 +4,7 @@
 //
 //   node tools/readers/verify-written.mjs DB [--password P] [--expect FILE.json]
 //        [--rows-like ORIGINAL_DB [--renamed OLD=NEW[,OLD=NEW...]]]
+//        [--allow-stderr REGEX]
 //
 //   DB           the written file (a copy; it is only read).
 //   --password   passed to mdb-reader (mdbtools needs none).
@@ -15,6 +16,9 @@
 //   --rows-like  every table of DB also in ORIGINAL_DB (after --renamed,
 //                which maps an ORIGINAL_DB name to its DB name) must hold
 //                the same rows in both files, as read by both readers.
+//                mdb-schema's stderr lines for ORIGINAL_DB are accepted for
+//                DB too (mdbtools complains about some files Access made).
+//   --allow-stderr  a regular expression of further stderr lines to accept.
 //
 // What is run: mdb-tables (user and system tables), mdb-schema (access
 // backend with indexes and relations, and mysql), mdb-export of every table
@@ -36,7 +40,7 @@ import * as mdbReader from "./dump.mjs";
 import * as mdbtools from "./mdbtools.mjs";
 
 const USAGE = "usage: verify-written.mjs DB [--password P] [--expect FILE.json] " +
-  "[--rows-like ORIGINAL_DB [--renamed OLD=NEW[,OLD=NEW...]]]";
+  "[--rows-like ORIGINAL_DB [--renamed OLD=NEW[,OLD=NEW...]]] [--allow-stderr REGEX]";
 
 // stderr lines mdbtools prints on sound files.
 const BENIGN_STDERR = [/^No MSysRelationships$/];
@@ -45,6 +49,21 @@ const BENIGN_STDERR = [/^No MSysRelationships$/];
 // Access program adds (MSysAccessObjects, ...) hold column types neither
 // reader decodes, and our engine does not write them.
 const JET_SYSTEM_TABLES = ["MSysObjects", "MSysACEs", "MSysQueries", "MSysRelationships"];
+
+// stderr lines the mdbtools commands print for the original file
+// (--rows-like) are not held against the written file: mdbtools prints
+// "ERROR: can't find index #1." for delColTestV2000.mdb as Access made it.
+function originalStderr(original) {
+  const lines = new Set();
+  for (const backend of ["access", "mysql"]) {
+    const r = run("mdb-schema", ["--indexes", "--relations", original, backend]);
+    for (const l of r.stderr.split("\n")) if (l.trim()) lines.add(l.trim());
+  }
+  return lines;
+}
+
+let benignLines = new Set();
+let allowStderr = null;
 
 function runTool(problems, cmd, args) {
   let r;
@@ -56,11 +75,19 @@ function runTool(problems, cmd, args) {
   }
   const what = `${cmd} ${args.map((a) => (/[\s\x00-\x1f]/.test(a) ? JSON.stringify(a) : a)).join(" ")}`;
   if (r.signal || r.status !== 0) {
-    problems.push(`${what}: ${describeExit(r)}${r.stderr ? `: ${r.stderr.trim()}` : ""}`);
+    const lines = [...new Set(r.stderr.split("\n").map((l) => l.trim()).filter((l) => l))];
+    const shown = lines.slice(0, 4).join(" | ") + (lines.length > 4 ? ` | ... (${lines.length - 4} more)` : "");
+    problems.push(`${what}: ${describeExit(r)}${shown ? `: ${shown}` : ""}`);
     return null;
   }
-  const noise = r.stderr.split("\n").filter((l) => l.trim() !== "" && !BENIGN_STDERR.some((re) => re.test(l.trim())));
-  if (noise.length) problems.push(`${what}: printed on stderr: ${noise.join(" | ")}`);
+  const noise = r.stderr.split("\n").filter((l) => l.trim() !== "" &&
+    !BENIGN_STDERR.some((re) => re.test(l.trim())) && !benignLines.has(l.trim()) &&
+    !(allowStderr && allowStderr.test(l)));
+  const distinct = [...new Set(noise.map((l) => l.trim()))];
+  if (distinct.length) {
+    problems.push(`${what}: printed on stderr: ${distinct.slice(0, 4).join(" | ")}` +
+      (distinct.length > 4 ? ` | ... (${distinct.length - 4} more)` : ""));
+  }
   return r.stdout;
 }
 
@@ -83,8 +110,11 @@ function readerRows(problems, db, password, schemaMdbtools, handle) {
   return out;
 }
 
-export function verifyWritten({ db, password, expect, rowsLike, renamed = new Map() }) {
+export function verifyWritten({ db, password, expect, rowsLike, renamed = new Map(), allow = null }) {
   const problems = [];
+  const notes = [];
+  allowStderr = allow;
+  benignLines = rowsLike ? originalStderr(rowsLike) : new Set();
 
   // 1. mdbtools commands, raw.
   const userTables = (runTool(problems, "mdb-tables", ["-1", db]) ?? "").split("\n").filter((s) => s);
@@ -113,7 +143,10 @@ export function verifyWritten({ db, password, expect, rowsLike, renamed = new Ma
       const t = handle.getTable(name);
       t.getColumns();
       const rows = t.getData();
-      if (rows.length !== t.rowCount) {
+      // The stored count of MSysACEs is stale in files made by Access
+      // (testV2000.mdb: 61 stored, 64 rows for both readers), so only user
+      // tables and MSysObjects are held to it.
+      if ((userTables.includes(name) || name === "MSysObjects") && rows.length !== t.rowCount) {
         problems.push(`mdb-reader: table ${name} stores rowCount ${t.rowCount} but has ${rows.length} rows`);
       }
     }
@@ -178,11 +211,11 @@ export function verifyWritten({ db, password, expect, rowsLike, renamed = new Ma
       }
     }
   }
-  return problems;
+  return { problems, notes };
 }
 
 async function main(argv) {
-  const { positional, options } = parseArgs(argv, { valued: ["password", "expect", "rows-like", "renamed"] });
+  const { positional, options } = parseArgs(argv, { valued: ["password", "expect", "rows-like", "renamed", "allow-stderr"] });
   if (positional.length !== 1) throw new UsageError("wrong arguments");
   const [db] = positional;
   let expect;
@@ -196,7 +229,11 @@ async function main(argv) {
       renamed.set(pair.slice(0, i), pair.slice(i + 1));
     }
   }
-  const problems = verifyWritten({ db, password: options.password, expect, rowsLike: options["rows-like"], renamed });
+  const allow = options["allow-stderr"] ? new RegExp(options["allow-stderr"]) : null;
+  const { problems, notes } = verifyWritten({
+    db, password: options.password, expect, rowsLike: options["rows-like"], renamed, allow,
+  });
+  for (const n of notes) console.log(`note: ${n}`);
   if (problems.length) {
     console.log(`PROBLEMS reading ${db}:`);
     for (const p of problems) console.log(`  ${p}`);
