@@ -18,14 +18,21 @@
 //
 // Paths given to denyWriteAccess() open read-only only: opening them for
 // writing fails as a file without write permission does.
+//
+// With loseUnsyncedOnCrash(true), a simulated crash also takes back what a
+// power cut may lose: every write or truncation not yet flushed by
+// File::sync, and every file creation or removal not yet flushed by
+// syncDirectory of its folder (the worst case; renames are not tracked).
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <exception>
 #include <memory>
 #include <set>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "engine/env.h"
 #include "engine/error.h"
@@ -44,7 +51,7 @@ class FaultEnv final : public Env {
   enum class Kind { Write, Sync };
   enum class Mode { Fail, CrashAfter, TornCrash };
 
-  explicit FaultEnv(Env& base) : base_(base), state_(std::make_shared<State>()) {}
+  explicit FaultEnv(Env& base) : base_(base), state_(std::make_shared<State>(base)) {}
 
   // Arms a fault for the nth call (n >= 1) of the kind; resets the counters.
   void arm(Kind kind, Mode mode, int n) {
@@ -67,6 +74,7 @@ class FaultEnv final : public Env {
   int syncs() const { return state_->syncs; }
 
   void denyWriteAccess(const std::string& path) { state_->readOnlyPaths.insert(path); }
+  void loseUnsyncedOnCrash(bool on) { state_->loseUnsynced = on; }
 
   std::unique_ptr<File> open(const std::string& path, OpenMode mode) override {
     state_->checkAlive();
@@ -75,11 +83,17 @@ class FaultEnv final : public Env {
     // Creating or emptying a file changes the disk: counted as a write.
     if (mode == OpenMode::CreateNew || mode == OpenMode::CreateOrTruncate) {
       state_->beforeWrite();
+      if (state_->loseUnsynced) {
+        if (base_.exists(path))
+          state_->recordData(path, 0, 0);
+        else
+          state_->undo.push_back(Undo{Undo::Created, path, 0, {}, 0});
+      }
       auto f = base_.open(path, mode);
       state_->afterWrite();
-      return std::make_unique<FaultFile>(std::move(f), state_);
+      return std::make_unique<FaultFile>(std::move(f), path, state_);
     }
-    return std::make_unique<FaultFile>(base_.open(path, mode), state_);
+    return std::make_unique<FaultFile>(base_.open(path, mode), path, state_);
   }
   bool exists(const std::string& path) override {
     state_->checkAlive();
@@ -87,6 +101,12 @@ class FaultEnv final : public Env {
   }
   void remove(const std::string& path) override {
     state_->beforeWrite();
+    if (state_->loseUnsynced && base_.exists(path)) {
+      auto f = base_.open(path, OpenMode::ReadOnly);
+      Undo u{Undo::Removed, path, 0, std::vector<std::uint8_t>(f->size()), 0};
+      f->read(0, u.old);
+      state_->undo.push_back(std::move(u));
+    }
     base_.remove(path);
     state_->afterWrite();
   }
@@ -98,6 +118,7 @@ class FaultEnv final : public Env {
   void syncDirectory(const std::string& dir) override {
     state_->beforeSync();
     base_.syncDirectory(dir);
+    state_->directorySynced(dir);
     state_->afterSync();
   }
   std::unique_ptr<FileLock> tryLockExclusive(const std::string& path) override {
@@ -114,7 +135,60 @@ class FaultEnv final : public Env {
   }
 
  private:
+  // What a crash takes back (loseUnsyncedOnCrash).
+  struct Undo {
+    enum Type { Data, Created, Removed } type;
+    std::string path;
+    std::uint64_t offset;            // Data: where the old bytes go back
+    std::vector<std::uint8_t> old;   // Data: bytes overwritten; Removed: the file
+    std::uint64_t oldSize;           // Data: the file's length before
+  };
+
   struct State {
+    explicit State(Env& b) : base(b) {}
+    Env& base;
+    bool loseUnsynced = false;
+    std::vector<Undo> undo;
+
+    static std::string directoryOf(const std::string& path) {
+      std::size_t slash = path.find_last_of('/');
+      if (slash == std::string::npos) return ".";
+      return slash == 0 ? "/" : path.substr(0, slash);
+    }
+    // Saves what a write of `length` bytes at `offset` (or a truncation to
+    // `offset`, length 0) overwrites.
+    void recordData(const std::string& path, std::uint64_t offset, std::uint64_t length) {
+      auto f = base.open(path, OpenMode::ReadOnly);
+      std::uint64_t size = f->size();
+      std::uint64_t end = length == 0 ? size : std::min(size, offset + length);
+      Undo u{Undo::Data, path, offset, {}, size};
+      if (end > offset) {
+        u.old.resize(static_cast<std::size_t>(end - offset));
+        f->read(offset, u.old);
+      }
+      undo.push_back(std::move(u));
+    }
+    void fileSynced(const std::string& path) {
+      std::erase_if(undo, [&](const Undo& u) { return u.type == Undo::Data && u.path == path; });
+    }
+    void directorySynced(const std::string& dir) {
+      std::erase_if(undo, [&](const Undo& u) { return u.type != Undo::Data && directoryOf(u.path) == dir; });
+    }
+    void takeBackUnsynced() {
+      for (auto it = undo.rbegin(); it != undo.rend(); ++it) {
+        if (it->type == Undo::Created) {
+          base.remove(it->path);
+        } else if (it->type == Undo::Removed) {
+          base.open(it->path, OpenMode::CreateOrTruncate)->write(0, it->old);
+        } else if (base.exists(it->path)) {
+          auto f = base.open(it->path, OpenMode::ReadWrite);
+          if (!it->old.empty()) f->write(it->offset, it->old);
+          f->truncate(it->oldSize);
+        }
+      }
+      undo.clear();
+    }
+
     Kind kind = Kind::Write;
     Mode mode = Mode::Fail;
     int target = 0;
@@ -147,6 +221,7 @@ class FaultEnv final : public Env {
       if (!pendingCrash) return;
       pendingCrash = false;
       crashed = true;
+      if (loseUnsynced) takeBackUnsynced();
       throw SimulatedCrash();
     }
     void beforeWrite() { before(Kind::Write); }
@@ -157,8 +232,8 @@ class FaultEnv final : public Env {
 
   class FaultFile final : public File {
    public:
-    FaultFile(std::unique_ptr<File> base, std::shared_ptr<State> state)
-        : base_(std::move(base)), state_(std::move(state)) {}
+    FaultFile(std::unique_ptr<File> base, std::string path, std::shared_ptr<State> state)
+        : base_(std::move(base)), path_(std::move(path)), state_(std::move(state)) {}
     std::uint64_t size() override {
       state_->checkAlive();
       return base_->size();
@@ -169,6 +244,7 @@ class FaultEnv final : public Env {
     }
     void write(std::uint64_t offset, std::span<const std::uint8_t> data) override {
       state_->beforeWrite();
+      if (state_->loseUnsynced && !data.empty()) state_->recordData(path_, offset, data.size());
       if (state_->pendingCrash && state_->mode == Mode::TornCrash)
         base_->write(offset, data.first(data.size() / 2));
       else
@@ -178,16 +254,19 @@ class FaultEnv final : public Env {
     void sync() override {
       state_->beforeSync();
       base_->sync();
+      state_->fileSynced(path_);
       state_->afterSync();
     }
     void truncate(std::uint64_t size) override {
       state_->beforeWrite();
+      if (state_->loseUnsynced) state_->recordData(path_, size, 0);
       base_->truncate(size);
       state_->afterWrite();
     }
 
    private:
     std::unique_ptr<File> base_;
+    std::string path_;
     std::shared_ptr<State> state_;
   };
 
