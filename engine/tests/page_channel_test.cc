@@ -186,6 +186,36 @@ TEST(PageAllocation, APageBeyondTheMapsRangeMovesTheMap) {
   EXPECT_TRUE(ch.globalMapSaysFree(n + 1));
 }
 
+TEST(PageAllocation, AReferenceMapIsKeptRight) {
+  TempDir dir;
+  std::string db = dir.copyFixture("sales-small.mdb");
+  PageChannel ch(Env::system(), db, false);
+  std::uint32_t pages = ch.pageCount();
+  Page map = ch.readPage(1);
+  MapView v = mapOf(map);
+  const std::uint32_t mapPage = pages - 1;  // turned into a usage-map page (type 0x05)
+  {
+    WriteTransaction tx(ch);
+    Page bits{};
+    bits[0] = 0x05;
+    bits[1] = 0x01;
+    std::fill(bits.begin() + 4, bits.end(), std::uint8_t{0xFF});
+    ch.writePage(mapPage, bits);
+    std::fill(map.begin() + static_cast<std::ptrdiff_t>(v.row), map.end(), std::uint8_t{0});
+    map[v.row] = 1;
+    map[v.row + 1] = static_cast<std::uint8_t>(mapPage);
+    ch.writePage(1, map);
+    tx.commit();
+  }
+  EXPECT_TRUE(ch.globalMapSaysFree(pages));
+  WriteTransaction tx(ch);
+  EXPECT_EQ(ch.allocatePage(), pages);  // appended: free pages are not taken from such a map
+  tx.commit();
+  EXPECT_FALSE(ch.globalMapSaysFree(pages));
+  EXPECT_TRUE(ch.globalMapSaysFree(pages + 1));
+  EXPECT_EQ(ch.readPage(1), map);
+}
+
 TEST(PageAllocation, RefusesWhenPage1IsNoUsageMap) {
   TempDir dir;
   std::string db = dir.copyFixture("sales-small.mdb");
