@@ -136,9 +136,10 @@ std::string formatCurrency(std::int64_t tenThousandths) {
   // Magnitude without overflow for the most negative value.
   const std::uint64_t m = negative ? ~static_cast<std::uint64_t>(tenThousandths) + 1
                                    : static_cast<std::uint64_t>(tenThousandths);
-  char frac[5];
-  std::snprintf(frac, sizeof frac, "%04u", static_cast<unsigned>(m % 10000));
-  return (negative ? "-" : "") + std::to_string(m / 10000) + "." + frac;
+  char text[32];
+  std::snprintf(text, sizeof text, "%s%llu.%04u", negative ? "-" : "",
+                static_cast<unsigned long long>(m / 10000), static_cast<unsigned>(m % 10000));
+  return text;
 }
 
 std::string formatDateTime(double days) {
@@ -177,8 +178,9 @@ std::string formatNumeric(std::span<const std::uint8_t> bytes, std::uint8_t scal
   ByteReader r(bytes, "numeric value");
   std::array<std::uint32_t, 4> words{};  // most significant first
   for (std::size_t i = 0; i < 4; ++i) words[i] = r.u32(1 + 4 * i);
-  // Repeated division by ten of the 128-bit magnitude.
-  std::string digits;
+  // Repeated division by ten of the 128-bit magnitude; digits come out
+  // least significant first.
+  std::string reversed;
   auto isZero = [&words] { return words[0] == 0 && words[1] == 0 && words[2] == 0 && words[3] == 0; };
   while (!isZero()) {
     std::uint64_t rem = 0;
@@ -187,12 +189,18 @@ std::string formatNumeric(std::span<const std::uint8_t> bytes, std::uint8_t scal
       w = static_cast<std::uint32_t>(cur / 10);
       rem = cur % 10;
     }
-    digits.insert(digits.begin(), static_cast<char>('0' + rem));
+    reversed.push_back(static_cast<char>('0' + rem));
   }
-  if (digits.size() <= scale) digits.insert(0, scale + 1 - digits.size(), '0');
-  if (scale > 0) digits.insert(digits.size() - scale, ".");
-  const bool zero = digits.find_first_not_of("0.") == std::string::npos;
-  return (bytes[0] != 0 && !zero ? "-" : "") + digits;
+  while (reversed.size() <= scale) reversed.push_back('0');  // at least one digit before the point
+  const bool zero = reversed.find_first_not_of('0') == std::string::npos;
+  std::string out;
+  out.reserve(reversed.size() + 2);
+  if (bytes[0] != 0 && !zero) out.push_back('-');
+  for (std::size_t i = reversed.size(); i-- > 0;) {
+    out.push_back(reversed[i]);
+    if (i == scale && scale > 0) out.push_back('.');
+  }
+  return out;
 }
 
 std::string formatHex(std::span<const std::uint8_t> bytes) {

@@ -122,7 +122,8 @@ int rowsCommand(const Arguments& a, std::ostream& out, engine::Env& env) {
   const engine::PageSource pages = engine::pageSourceOf(db.channel());
   std::string line;
   db.forEachRow(table->definition, [&](const std::vector<engine::RawValue>& raw) {
-    line = "{";
+    line.clear();
+    line.push_back('{');
     for (std::size_t i = 0; i < columns.size(); ++i) {
       if (i > 0) line += ",";
       line += keys[i];
