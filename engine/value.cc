@@ -151,6 +151,7 @@ std::string formatDateTime(double days) {
   if (seconds >= 86400) {
     seconds -= 86400;
     ++dayNumber;
+    if (static_cast<double>(dayNumber) >= kLastDay) return {};
   }
   using namespace std::chrono;
   const year_month_day ymd{sys_days{} + std::chrono::days{dayNumber + kEpochOffset}};

@@ -42,6 +42,7 @@ TEST(ValueFormat, DateTime) {
   EXPECT_EQ(formatDateTime(-36522), "1800-01-01 00:00:00");
   EXPECT_EQ(formatDateTime(-657434), "0100-01-01 00:00:00");
   EXPECT_EQ(formatDateTime(2958465.5), "9999-12-31 12:00:00");
+  EXPECT_EQ(formatDateTime(2958465.999999999), "");  // would round into the year 10000
   EXPECT_EQ(formatDateTime(-700000), "");
   EXPECT_EQ(formatDateTime(1e300), "");
   EXPECT_EQ(formatDateTime(std::nan("")), "");
