@@ -107,15 +107,20 @@ export function dateTimeFromMillis(ms) {
 
 // Runs a command without a shell; returns {status, signal, stdout, stderr}.
 // `encoding: "buffer"` keeps stdout as bytes.
-export function run(cmd, args, { encoding = "utf8", input } = {}) {
+// `timeout` (ms) kills a command that hangs; it then reports signal SIGTERM
+// and timedOut true.
+export function run(cmd, args, { encoding = "utf8", input, timeout } = {}) {
   const r = spawnSync(cmd, args, {
     encoding: encoding === "buffer" ? undefined : encoding,
     maxBuffer: 1 << 30,
     input,
+    timeout,
     env: { ...process.env, LC_ALL: "C.UTF-8" },
   });
-  if (r.error) throw new Error(`cannot run ${cmd}: ${r.error.message}`);
+  const timedOut = !!(r.error && r.error.code === "ETIMEDOUT");
+  if (r.error && !timedOut) throw new Error(`cannot run ${cmd}: ${r.error.message}`);
   return {
+    timedOut,
     status: r.status,
     signal: r.signal,
     stdout: r.stdout,
@@ -124,6 +129,7 @@ export function run(cmd, args, { encoding = "utf8", input } = {}) {
 }
 
 export function describeExit(r) {
+  if (r.timedOut) return "still running after the time limit (a hang)";
   return r.signal ? `killed by signal ${r.signal}` : `exit status ${r.status}`;
 }
 
