@@ -161,13 +161,16 @@ const SCHEMA_FIELDS = ["type", "size", "autoIncrement", "required", "allowZeroLe
 const known = (v) => v !== null && v !== undefined;
 
 // Compares two schema forms. `fields` restricts the column fields compared
-// (default all); a field null on either side is skipped.
+// (default all); a field null on either side is skipped. `tableOrder: false`
+// compares the table names as a set (the order of new catalog rows is the
+// engine's choice).
 // Returns a list of human-readable differences.
-export function compareSchemas(a, b, nameA, nameB, { fields = SCHEMA_FIELDS, rowCounts = true } = {}) {
+export function compareSchemas(a, b, nameA, nameB, { fields = SCHEMA_FIELDS, rowCounts = true, tableOrder = true } = {}) {
   const diffs = [];
   const namesA = a.tables.map((t) => t.name);
   const namesB = b.tables.map((t) => t.name);
-  if (JSON.stringify(namesA) !== JSON.stringify(namesB)) {
+  const key = (names) => JSON.stringify(tableOrder ? names : [...names].sort());
+  if (key(namesA) !== key(namesB)) {
     diffs.push(`tables: ${nameA} ${JSON.stringify(namesA)} vs ${nameB} ${JSON.stringify(namesB)}`);
   }
   const byNameB = new Map(b.tables.map((t) => [t.name, t]));
