@@ -12,6 +12,10 @@
 //   check_fixture.mjs accept JET FIXTURE WORK_DIR [--password P]
 //       karvelta-jet schema opens the file (exit 0, JSON on stdout), the
 //       copy's bytes unchanged.
+//   check_fixture.mjs variants JET sales-small.mdb WORK_DIR [--password P]
+//       a copy with stored values changed to edge cases (negative and
+//       largest currency, smallest long, times that round up, down and over
+//       midnight), then the same cross-check as above.
 //   check_fixture.mjs damaged JET FIXTURE WORK_DIR [--password P]
 //       truncated, zeroed and bit-flipped copies: karvelta-jet schema and
 //       rows of every table it lists either succeed with well-formed output
@@ -81,6 +85,42 @@ function checkFacts(jetPath, copy, password, facts) {
     if (missing.length) problems.push(`Turkish letters missing from satislar text: ${missing.join(" ")}`);
   }
   return problems;
+}
+
+// Value edge cases written over known values of sales-small.mdb: each finds
+// the stored bytes of a value (they occur once) and puts others there.
+const day = 45352; // 2024-03-01
+const int64 = (v) => { const b = Buffer.alloc(8); b.writeBigInt64LE(v); return b; };
+const int32 = (v) => { const b = Buffer.alloc(4); b.writeInt32LE(v); return b; };
+const dbl = (v) => { const b = Buffer.alloc(8); b.writeDoubleLE(v); return b; };
+const VARIANTS = [
+  ["fisno.toplam 2653.0200 -> -12.3400", int64(26530200n), int64(-123400n)],
+  ["fisno.toplam 2823.2200 -> the largest currency", int64(28232200n), int64(9223372036854775807n)],
+  ["fisno.toplam 2027.2200 -> the smallest currency", int64(20272200n), int64(-9223372036854775808n)],
+  ["urunler.stok 209 -> the smallest long", int32(209), int32(-2147483648)],
+  ["urunler.stok 434 -> the largest long", int32(434), int32(2147483647)],
+  ["satislar.tarih 09:07 -> 09:07:59.6 (rounds up to 09:08:00)", dbl(day + (9 * 60 + 7) / 1440), dbl(day + (9 * 3600 + 7 * 60 + 59.6) / 86400)],
+  ["satislar.tarih 09:14 -> 09:14:10.4 (rounds down)", dbl(day + (9 * 60 + 14) / 1440), dbl(day + (9 * 3600 + 14 * 60 + 10.4) / 86400)],
+  ["satislar.tarih 09:21 -> 23:59:59.7 (rounds to the next day)", dbl(day + (9 * 60 + 21) / 1440), dbl(day + 86399.7 / 86400)],
+];
+
+function makeVariants(fixture, workDir) {
+  const bytes = readFileSync(fixture);
+  const problems = [];
+  for (const [what, from, to] of VARIANTS) {
+    const at = bytes.indexOf(from);
+    if (at < 0 || bytes.indexOf(from, at + 1) >= 0) {
+      problems.push(`test setup: the value for "${what}" is not stored exactly once`);
+      continue;
+    }
+    to.copy(bytes, at);
+    console.log(`changed ${what} at byte 0x${at.toString(16)}`);
+  }
+  mkdirSync(workDir, { recursive: true });
+  const path = join(workDir, `variants-${basename(fixture)}`);
+  writeFileSync(path, bytes);
+  chmodSync(path, 0o644);
+  return { path, problems };
 }
 
 // Deterministic pseudo-random numbers (mulberry32), so a failure repeats.
@@ -188,8 +228,8 @@ function checkDamaged(jetPath, fixture, workDir, password) {
 async function main() {
   const { positional, options } = parseArgs(process.argv.slice(2));
   const [mode, jetPath, fixture, workDir] = positional;
-  if (positional.length !== 4 || !["crosscheck", "refuse", "accept", "damaged"].includes(mode)) {
-    console.error("usage: check_fixture.mjs crosscheck|refuse|accept|damaged JET FIXTURE WORK_DIR [--password P]");
+  if (positional.length !== 4 || !["crosscheck", "refuse", "accept", "damaged", "variants"].includes(mode)) {
+    console.error("usage: check_fixture.mjs crosscheck|refuse|accept|damaged|variants JET FIXTURE WORK_DIR [--password P]");
     return 2;
   }
   const password = options.password;
@@ -197,6 +237,14 @@ async function main() {
     const problems = checkDamaged(jetPath, fixture, workDir, password);
     for (const p of problems) console.log(`FAIL: ${p}`);
     if (!problems.length) console.log(`PASS damaged ${basename(fixture)}`);
+    return problems.length ? 1 : 0;
+  }
+  if (mode === "variants") {
+    const { path, problems } = makeVariants(fixture, workDir);
+    const ok = await crosscheck({ jet: jetPath, db: path, password });
+    if (!ok) problems.push("cross-check failed (differences above)");
+    for (const p of problems) console.log(`FAIL: ${p}`);
+    if (!problems.length) console.log(`PASS variants ${basename(fixture)}`);
     return problems.length ? 1 : 0;
   }
   const copy = makeCopy(fixture, workDir);

@@ -28,7 +28,9 @@
 //                 (-d 0x1f -R 0x1e -q 0x01 -X 0x01), so text with commas,
 //                 quotes, CR LF or any printable character survives; -b hex
 //                 for binary and ole; -D/-T "%Y-%m-%d %H:%M:%S" (mdbtools
-//                 rounds to the second). Quoted = text (possibly empty),
+//                 rounds to the second; "24:00:00", which it prints for a
+//                 time just before midnight, is taken as the next day).
+//                 Quoted = text (possibly empty),
 //                 unquoted empty = null. mdb-export prints an empty memo
 //                 (and possibly an empty text) unquoted, like null, so
 //                 comparisons with mdbtools take "" and null as equal for
@@ -290,6 +292,14 @@ export function convertValue(type, s) {
       return currency4(s);
     case "datetime":
       if (!DATETIME.test(s)) throw bad();
+      // mdbtools rounds the time of day to the second and can reach
+      // 24:00:00 (a time just before midnight): that is the next day.
+      if (s.endsWith(" 24:00:00")) {
+        const [y, m, d] = s.slice(0, 10).split("-").map(Number);
+        const next = new Date(Date.UTC(y, m - 1, d + 1));
+        return `${String(next.getUTCFullYear()).padStart(4, "0")}-${String(next.getUTCMonth() + 1).padStart(2, "0")}-` +
+          `${String(next.getUTCDate()).padStart(2, "0")} 00:00:00`;
+      }
       return s;
     case "binary":
     case "ole":
