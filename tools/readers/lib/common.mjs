@@ -302,6 +302,11 @@ export function compareRows(table, columns, rowsA, rowsB, nameA, nameB, opts = {
   // Pair each unmatched row of A with the unmatched row of B that agrees on
   // most columns, then list the differing columns.
   const canon = (rows, i) => columns.map((c) => canonicalValue(c.type, rows[i][c.name], opts));
+  const cacheB = new Map();
+  const canonB = (i) => {
+    if (!cacheB.has(i)) cacheB.set(i, canon(rowsB, i));
+    return cacheB.get(i);
+  };
   const freeB = new Set(onlyB);
   let shown = 0;
   let pairedA = 0;
@@ -311,7 +316,7 @@ export function compareRows(table, columns, rowsA, rowsB, nameA, nameB, opts = {
     let best = -1;
     let bestScore = -1;
     for (const ib of freeB) {
-      const cb = canon(rowsB, ib);
+      const cb = canonB(ib);
       const score = ca.reduce((s, v, j) => s + (v === cb[j] ? 1 : 0), 0);
       if (score > bestScore) { bestScore = score; best = ib; }
     }
@@ -320,7 +325,7 @@ export function compareRows(table, columns, rowsA, rowsB, nameA, nameB, opts = {
       diffs.push(`table ${table}: row ${ia} (${ident}) of ${nameA} not in ${nameB}: ${show(rowsA[ia])}`);
     } else {
       freeB.delete(best);
-      const cb = canon(rowsB, best);
+      const cb = canonB(best);
       const parts = [];
       columns.forEach((c, j) => {
         if (ca[j] !== cb[j]) {
@@ -339,8 +344,12 @@ export function compareRows(table, columns, rowsA, rowsB, nameA, nameB, opts = {
     ++shown;
     ++shownB;
   }
-  const remaining = (onlyA.length - pairedA) + (freeB.size - shownB);
-  if (remaining > 0) diffs.push(`table ${table}: ... and ${remaining} more differing row(s)`);
+  const moreA = onlyA.length - pairedA;
+  const moreB = freeB.size - shownB;
+  if (moreA > 0 || moreB > 0) {
+    diffs.push(`table ${table}: ... and ${moreA} more ${nameA} row(s) and ${moreB} more ${nameB} row(s) ` +
+      "without an equal row on the other side");
+  }
   return { diffs, notes };
 }
 
