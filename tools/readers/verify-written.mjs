@@ -22,10 +22,15 @@
 //   --allow-stderr  a regular expression of further stderr lines to accept.
 //
 // What is run: mdb-tables (user and system tables), mdb-schema (access
-// backend with indexes and relations, and mysql), mdb-export of every table
-// including the system ones, mdb-prop of every user table, mdb-count, and
-// mdb-reader over every table's columns and rows; then the two readers'
-// schemas and rows are compared with each other.
+// backend with indexes and relations, and mysql), mdb-export of every user
+// table and of MSysObjects, MSysACEs, MSysQueries and MSysRelationships,
+// mdb-prop and mdb-count of every user table, and mdb-reader over the
+// columns and rows of the same tables; then the two readers' schemas and
+// rows are compared with each other.
+//
+// From a CTest test: find_program(KARVELTA_NODE node), then
+//   ${KARVELTA_NODE} ${CMAKE_SOURCE_DIR}/tools/readers/verify-written.mjs COPY ...
+// It needs `npm ci` in tools/readers (scripts/install-deps.sh) and mdbtools.
 // Fails on a non-zero exit, a crash, or unexpected stderr output of any
 // mdbtools command, on any mdb-reader exception, and on any difference.
 //
