@@ -5,6 +5,7 @@
 // small subclass. Env::system() is the real thing.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <ctime>
 #include <memory>
@@ -66,6 +67,16 @@ class Env {
 
   // The current local date and time, broken down.
   virtual std::tm localTime() = 0;
+
+  // Copies the whole content of `from` into `to`, which ends up exactly as
+  // long as `from` was when the copy began; nothing is held in memory beyond
+  // a fixed-size buffer. Not pure: this default goes through File::read and
+  // File::write in chunks, so an Env whose files inject faults sees every
+  // byte; the real Env hands the copy to the kernel where it can.
+  virtual void copyFileContents(File& from, File& to);
+
+  // The chunk size of the default copy.
+  static constexpr std::size_t kCopyChunk = std::size_t{1} << 20;
 };
 
 }  // namespace engine
