@@ -1,0 +1,46 @@
+// Changing the rows of a data page (layout in data_page.h).
+//
+// Rows lie back to back from the end of the page: row 0 at the end, each
+// further row right before the previous one, so that row i ends where row
+// i-1 starts. The free space field (offset 2) is the room between the row
+// pointer table and the lowest row. These functions keep all of that, and
+// leave the page unchanged when they throw.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "engine/page_channel.h"
+
+namespace engine {
+
+// Free space of a fresh data page: the page less its 14-byte header.
+inline constexpr std::size_t kEmptyDataPageFreeSpace = kPageSize - 14;
+
+// A data page of the table whose definition starts at tableDefinitionPage,
+// without rows.
+Page newDataPage(std::uint32_t tableDefinitionPage);
+
+// Room left on the page for row bytes and their pointers, from the actual
+// layout (not the stored field). Error when the page is not a data page or
+// its rows do not lie back to back.
+std::size_t dataPageFreeSpace(const Page& page);
+
+// Whether a new row of rowSize bytes (plus its 2-byte pointer) fits.
+bool rowFits(const Page& page, std::size_t rowSize);
+
+// Adds a row at the end of the pointer table, its bytes right below the
+// lowest row; flags (DataPage::kDeletedFlag, kOverflowFlag) go into its
+// pointer. Returns the new row's number. Error when the page lacks room.
+std::uint16_t insertRow(Page& page, std::span<const std::uint8_t> row, std::uint16_t flags = 0);
+
+// Replaces the bytes of row `row` (its pointer flags kept) with bytes of any
+// length; the rows below it move so that the page stays packed. Error when
+// the row does not exist or the page lacks room.
+void replaceRow(Page& page, std::uint16_t row, std::span<const std::uint8_t> bytes);
+
+// Sets or clears flag bits in the pointer of row `row`.
+void setRowFlags(Page& page, std::uint16_t row, std::uint16_t set, std::uint16_t clear = 0);
+
+}  // namespace engine
