@@ -1,6 +1,7 @@
 #include "engine/jet_engine.h"
 
 #include "engine/error.h"
+#include "engine/field_addition.h"
 
 namespace engine {
 
@@ -34,8 +35,8 @@ void JetTableDef::rename(const std::string&) {
   throw Error("renaming a table is not supported yet");
 }
 
-void JetTableDef::appendField(const NewField&) {
-  throw Error("adding a field is not supported yet");
+void JetTableDef::appendField(const NewField& field) {
+  addField(database_.jet(), definitionPage_, field);
 }
 
 JetEngineDatabase::JetEngineDatabase(Env& env, const std::string& path, bool exclusive,

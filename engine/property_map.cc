@@ -199,7 +199,7 @@ bool PropertyMaps::allowZeroLength(std::string_view columnName) const {
 }
 
 void PropertyMaps::setColumnBoolean(std::string_view columnName, std::string_view propertyName,
-                                    bool value) {
+                                    bool value, bool ddl) {
   present_ = true;
   std::size_t index = 0;
   while (index < names_.size() && names_[index] != propertyName) ++index;
@@ -233,6 +233,7 @@ void PropertyMaps::setColumnBoolean(std::string_view columnName, std::string_vie
   }
   Property p;
   p.name = std::string(propertyName);
+  p.flag = ddl ? 1 : 0;
   p.type = kPropertyTypeBoolean;
   p.nameIndex = static_cast<std::uint16_t>(index);
   p.data = {static_cast<std::uint8_t>(value ? 1 : 0)};

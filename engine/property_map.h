@@ -72,8 +72,11 @@ class PropertyMaps {
   bool allowZeroLength(std::string_view columnName) const;
 
   // Sets a boolean property of a column, adding the map, the name to the
-  // pool and the property as needed.
-  void setColumnBoolean(std::string_view columnName, std::string_view propertyName, bool value);
+  // pool and the property as needed. A property it adds gets flag 1 when ddl
+  // is set (the engine's own properties, such as Required and
+  // AllowZeroLength, carry it), else 0; an existing one keeps its flag.
+  void setColumnBoolean(std::string_view columnName, std::string_view propertyName, bool value,
+                        bool ddl = false);
 
  private:
   bool columnBoolean(std::string_view columnName, std::string_view propertyName) const;

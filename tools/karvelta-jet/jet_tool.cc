@@ -15,6 +15,7 @@
 #include <optional>
 #include <string>
 
+#include "engine/engine.h"
 #include "engine/error.h"
 #include "engine/jet_database.h"
 #include "engine/long_value.h"
@@ -25,7 +26,8 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: karvelta-jet schema DB [--password P]\n"
-    "       karvelta-jet rows DB TABLE [--password P]\n";
+    "       karvelta-jet rows DB TABLE [--password P]\n"
+    "       karvelta-jet add-field DB TABLE FIELD TYPECODE [SIZE] [--password P]\n";
 
 // The command line after the subcommand: positional arguments and options.
 struct Arguments {
@@ -137,6 +139,30 @@ int rowsCommand(const Arguments& a, std::ostream& out, engine::Env& env) {
   return 0;
 }
 
+// Adds a field as the schema routines do: attributes 0, Required false, and
+// for text and memo AllowZeroLength true. Prints nothing on success.
+int addFieldCommand(const Arguments& a, std::ostream&, engine::Env& env) {
+  if (a.positional.size() != 4 && a.positional.size() != 5)
+    throw engine::Error("expected DB TABLE FIELD TYPECODE [SIZE]");
+  const std::string& code = a.positional[3];
+  if (code.empty() || code.size() > 3 ||
+      code.find_first_not_of("0123456789") != std::string::npos)
+    throw engine::Error("type code '" + code + "' is not a number");
+  const int typeCode = std::stoi(code);
+  auto engine = engine::makeJetEngine(env);
+  auto db = engine->openDatabase(a.positional[0], false, false,
+                                 ";pwd=" + option(a, "--password"));
+  auto table = db->tableDef(a.positional[1]);
+  engine::NewField field = engine::createField(
+      a.positional[2], typeCode, a.positional.size() == 5 ? a.positional[4] : std::string());
+  field.attributes = 0;
+  field.required = false;
+  if (field.type == engine::FieldType::Text || field.type == engine::FieldType::Memo)
+    field.allowZeroLength = true;
+  table->appendField(field);
+  return 0;
+}
+
 using Command = std::function<int(const Arguments&, std::ostream&, engine::Env&)>;
 
 // Subcommands by name; later ones (rename, create-table, add-field,
@@ -145,6 +171,7 @@ const std::map<std::string, Command>& commands() {
   static const std::map<std::string, Command> table = {
       {"schema", schemaCommand},
       {"rows", rowsCommand},
+      {"add-field", addFieldCommand},
   };
   return table;
 }

@@ -3,6 +3,7 @@
 //
 //   karvelta-jet schema DB [--password P]
 //   karvelta-jet rows DB TABLE [--password P]
+//   karvelta-jet add-field DB TABLE FIELD TYPECODE [SIZE] [--password P]
 //
 // Output is JSON (see jet_tool.cc for the exact shape). On a refusal the
 // engine's message goes to `err` and the result is non-zero.
