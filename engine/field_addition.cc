@@ -4,11 +4,13 @@
 
 #include "engine/catalog.h"
 #include "engine/data_page.h"
+#include "engine/data_page_writer.h"
 #include "engine/error.h"
 #include "engine/long_value_writer.h"
 #include "engine/object_name.h"
 #include "engine/property_map.h"
 #include "engine/row.h"
+#include "engine/row_writer.h"
 #include "engine/table_definition_writer.h"
 
 namespace engine {
@@ -57,8 +59,9 @@ LongValueColumnMaps lvPropMaps(const Catalog& catalog, const Column& lvProp) {
   throw Error("the catalog keeps no page maps for its property column");
 }
 
-// Puts the catalog row's new LvProp value in place. A value of the same
-// stored length replaces the old bytes where they lie in the row.
+// Puts the catalog row's new LvProp value in place: the row (where its data
+// lies, overflow followed) is encoded anew and replaces the old bytes on its
+// page, the page's other rows moving as needed.
 void updateCatalogLvProp(PageChannel& channel, const Catalog& catalog, const CatalogEntry& entry,
                          const Column& lvProp, std::span<const std::uint8_t> stored) {
   RowId at = entry.row;
@@ -89,13 +92,11 @@ void updateCatalogLvProp(PageChannel& channel, const Catalog& catalog, const Cat
       continue;
     }
     const auto& cols = catalog.definition().columns();
-    const std::vector<RawValue> values = decodeRow(bytes, cols);
+    std::vector<RowValue> values = toRowValues(decodeRow(bytes, cols));
     const std::size_t index = static_cast<std::size_t>(&lvProp - cols.data());
-    const RawValue& old = values.at(index);
-    if (old.isNull() || old.bytes.size() != stored.size())
-      throw Error("the catalog row cannot take the new properties in place");
-    const std::size_t offset = static_cast<std::size_t>(old.bytes.data() - page.data());
-    std::copy(stored.begin(), stored.end(), page.begin() + static_cast<std::ptrdiff_t>(offset));
+    values.at(index) = RowValue::of(std::vector<std::uint8_t>(stored.begin(), stored.end()));
+    const std::vector<std::uint8_t> row = encodeRow(catalog.definition(), values, bytes.size());
+    replaceRow(page, at.row, row);
     channel.writePage(at.page, page);
     return;
   }
@@ -157,12 +158,8 @@ void addField(JetDatabase& database, std::uint32_t definitionPage, const NewFiel
     if (old.flags == kLongValueSinglePage) preferPage = old.page;
     freeLongValue(channel, entry.lvProp);
   }
-  const std::size_t maxInline =
-      !entry.lvProp.empty() && parseLongValueHeader(entry.lvProp).flags == kLongValueInline
-          ? kMaxInlineLongValue
-          : 0;
   const std::vector<std::uint8_t> stored =
-      writeLongValue(channel, propMaps, blob, maxInline, preferPage);
+      writeLongValue(channel, propMaps, blob, kMaxInlineLongValue, preferPage);
   updateCatalogLvProp(channel, catalog, entry, *lvProp, stored);
   transaction.commit();
 }

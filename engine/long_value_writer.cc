@@ -106,6 +106,11 @@ void deleteRow(PageChannel& channel, std::uint32_t pageNo, std::uint16_t row) {
   channel.writePage(pageNo, page);
 }
 
+// Adds a page to a usage map: inline maps move their window when all their
+// pages and the new one fit it; page-indirect maps set the bit on their
+// existing map page. Error when the map cannot take the page.
+void listPageInUsageMap(PageChannel& channel, UsageMapRef ref, std::uint32_t pageNo);
+
 // A new LVAL page holding `row`, listed in the given maps.
 std::pair<std::uint32_t, std::uint16_t> rowOnNewPage(PageChannel& channel,
                                                      std::span<const std::uint8_t> row,
@@ -115,7 +120,7 @@ std::pair<std::uint32_t, std::uint16_t> rowOnNewPage(PageChannel& channel,
   const auto number = addRowToPage(page, row);
   if (!number) throw Error("a long value row does not fit on a new page");
   channel.writePage(n, page);
-  for (const UsageMapRef& m : maps) addPageToUsageMap(channel, m, n);
+  for (const UsageMapRef& m : maps) listPageInUsageMap(channel, m, n);
   return {n, *number};
 }
 
@@ -140,7 +145,9 @@ std::optional<std::uint16_t> addRowToPage(Page& page, std::span<const std::uint8
   return rows;
 }
 
-void addPageToUsageMap(PageChannel& channel, UsageMapRef ref, std::uint32_t pageNo) {
+namespace {
+
+void listPageInUsageMap(PageChannel& channel, UsageMapRef ref, std::uint32_t pageNo) {
   if (ref.page == 0 || ref.page >= channel.pageCount())
     throw Error("usage map on page " + std::to_string(ref.page) + " lies outside the file");
   Page page = channel.readPage(ref.page);
@@ -164,9 +171,28 @@ void addPageToUsageMap(PageChannel& channel, UsageMapRef ref, std::uint32_t page
       for (std::size_t i = 0; i < covered; ++i)
         if ((bits[i / 8] >> (i % 8)) & 1u) listed.push_back(static_cast<std::uint32_t>(first + i));
       const auto [lo, hi] = std::minmax_element(listed.begin(), listed.end());
-      if (std::uint64_t{*hi} - *lo >= covered)
-        throw Error("the usage map on page " + std::to_string(ref.page) +
-                    " cannot list page " + std::to_string(pageNo));
+      if (std::uint64_t{*hi} - *lo >= covered) {
+        // Too far apart for the inline form: the map becomes page-indirect,
+        // one usage-map page holding them all.
+        std::vector<std::uint32_t> pages = std::move(listed);
+        const std::uint32_t highest = *std::max_element(pages.begin(), pages.end());
+        if (highest >= kPagesPerMapPage || row.size() < 5)
+          throw Error("the usage map on page " + std::to_string(ref.page) +
+                      " cannot list page " + std::to_string(pageNo));
+        const std::uint32_t mapPageNo = channel.allocatePage();
+        Page mapPage{};
+        mapPage[0] = kPageTypeUsageMap;
+        mapPage[1] = 0x01;
+        for (std::uint32_t q : pages) mapPage[4 + q / 8] |= static_cast<std::uint8_t>(1u << (q % 8));
+        channel.writePage(mapPageNo, mapPage);
+        page = channel.readPage(ref.page);  // allocatePage may have changed nothing here, but be sure
+        const std::span<std::uint8_t> again(page.data() + p.start, std::size_t{p.end} - p.start);
+        std::fill(again.begin(), again.end(), std::uint8_t{0});
+        again[0] = 1;
+        put32(again, 1, mapPageNo);
+        channel.writePage(ref.page, page);
+        return;
+      }
       const std::uint32_t start = *lo;
       std::fill(bits.begin(), bits.end(), std::uint8_t{0});
       put32(row, 1, start);
@@ -193,6 +219,8 @@ void addPageToUsageMap(PageChannel& channel, UsageMapRef ref, std::uint32_t page
   }
   throw Error("unknown usage map type " + std::to_string(row[0]));
 }
+
+}  // namespace
 
 std::vector<std::uint8_t> writeLongValue(PageChannel& channel, const LongValueColumnMaps& maps,
                                          std::span<const std::uint8_t> data,

@@ -55,8 +55,4 @@ void freeLongValue(PageChannel& channel, std::span<const std::uint8_t> stored);
 // field follows.
 std::optional<std::uint16_t> addRowToPage(Page& page, std::span<const std::uint8_t> row);
 
-// Adds page `page` to a usage map (inline or page-indirect); Error when the
-// map cannot cover it.
-void addPageToUsageMap(PageChannel& channel, UsageMapRef map, std::uint32_t page);
-
 }  // namespace engine
