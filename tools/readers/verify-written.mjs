@@ -16,7 +16,8 @@
 //                mdbtools.mjs), is skipped.
 //   --rows-like  every table of DB also in ORIGINAL_DB (after --renamed,
 //                which maps an ORIGINAL_DB name to its DB name) must hold
-//                the same rows in both files, as read by both readers.
+//                the same rows in both files, as read by both readers;
+//                columns added since must read as null (yes/no: false).
 //                mdb-schema's stderr lines for ORIGINAL_DB are accepted for
 //                DB too (mdbtools complains about some files Access made).
 //   --allow-stderr  a regular expression of further stderr lines to accept.
@@ -199,14 +200,29 @@ export function verifyWritten({ db, password, expect, rowsLike, renamed = new Ma
         const now = rows.get(newName);
         if (!now) continue;
         const label = newName === t.name ? t.name : `${t.name} -> ${newName}`;
+        // Columns added since: the old rows must read them as null (false
+        // for yes/no, which has no null); the rest must be as before.
+        const oldNames = new Set(t.columns.map((c) => c.name));
+        const added = now.columns.filter((c) => !oldNames.has(c.name));
+        const project = (rows, who) => rows.map((row, i) => {
+          for (const c of added) {
+            const empty = c.type === "boolean" ? false : null;
+            if (row[c.name] !== empty && problems.length < 200) {
+              problems.push(`table ${label} row ${i} (${who}): added column ${c.name} reads ${JSON.stringify(row[c.name])}, expected ${empty}`);
+            }
+          }
+          return Object.fromEntries(t.columns.map((c) => [c.name, row[c.name]]));
+        });
         try {
           const before = mdbReader.readRows(rowsLike, t.name, password, origHandle);
           if (now.mdbReader) {
-            problems.push(...compareRows(label, t.columns, before, now.mdbReader, "original (mdb-reader)", "written (mdb-reader)").diffs);
+            problems.push(...compareRows(label, t.columns, before, project(now.mdbReader, "mdb-reader"),
+              "original (mdb-reader)", "written (mdb-reader)").diffs);
           }
           const beforeTools = mdbtools.readRows(rowsLike, t.name, t.columns);
           if (now.mdbtools) {
-            problems.push(...compareRows(label, t.columns, beforeTools, now.mdbtools, "original (mdbtools)", "written (mdbtools)").diffs);
+            problems.push(...compareRows(label, t.columns, beforeTools, project(now.mdbtools, "mdbtools"),
+              "original (mdbtools)", "written (mdbtools)").diffs);
           }
         } catch (e) {
           problems.push(`rows of ${label}: ${e.message}`);
