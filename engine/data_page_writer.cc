@@ -60,7 +60,8 @@ std::size_t dataPageFreeSpace(const Page& page) {
 }
 
 bool rowFits(const Page& page, std::size_t rowSize) {
-  return rowSize + 2 <= dataPageFreeSpace(page);
+  Layout L = layoutOf(page);
+  return L.rowCount < kMaxRowsOnDataPage && rowSize + 2 <= L.lowest - L.headerEnd;
 }
 
 std::uint16_t insertRow(Page& page, std::span<const std::uint8_t> row, std::uint16_t flags) {
@@ -69,7 +70,8 @@ std::uint16_t insertRow(Page& page, std::span<const std::uint8_t> row, std::uint
   if (row.size() + 2 > L.lowest - L.headerEnd)
     throw Error("the data page has " + std::to_string(L.lowest - L.headerEnd) +
                 " bytes free, too few for a row of " + std::to_string(row.size()) + " bytes");
-  if (L.rowCount >= 0x1FFF) throw Error("the data page holds too many rows");
+  if (L.rowCount >= kMaxRowsOnDataPage)
+    throw Error("the data page holds " + std::to_string(L.rowCount) + " rows already");
   std::size_t start = L.lowest - row.size();
   std::copy(row.begin(), row.end(), page.begin() + static_cast<std::ptrdiff_t>(start));
   put16(page, L.headerEnd, start | (flags & (DataPage::kDeletedFlag | DataPage::kOverflowFlag)));

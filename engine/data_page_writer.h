@@ -17,6 +17,8 @@ namespace engine {
 
 // Free space of a fresh data page: the page less its 14-byte header.
 inline constexpr std::size_t kEmptyDataPageFreeSpace = kPageSize - 14;
+// Rows a data page may hold: an index entry names the row in one byte.
+inline constexpr std::size_t kMaxRowsOnDataPage = 255;
 
 // A data page of the table whose definition starts at tableDefinitionPage,
 // without rows.
@@ -27,12 +29,13 @@ Page newDataPage(std::uint32_t tableDefinitionPage);
 // its rows do not lie back to back.
 std::size_t dataPageFreeSpace(const Page& page);
 
-// Whether a new row of rowSize bytes (plus its 2-byte pointer) fits.
+// Whether a new row of rowSize bytes (plus its 2-byte pointer) fits, and
+// the page holds fewer than kMaxRowsOnDataPage rows.
 bool rowFits(const Page& page, std::size_t rowSize);
 
 // Adds a row at the end of the pointer table, its bytes right below the
 // lowest row; flags (DataPage::kDeletedFlag, kOverflowFlag) go into its
-// pointer. Returns the new row's number. Error when the page lacks room.
+// pointer. Returns the new row's number. Error when rowFits is false.
 std::uint16_t insertRow(Page& page, std::span<const std::uint8_t> row, std::uint16_t flags = 0);
 
 // Replaces the bytes of row `row` (its pointer flags kept) with bytes of any

@@ -1,5 +1,7 @@
 #include "engine/jet_engine.h"
 
+#include "engine/catalog_writer.h"
+
 #include "engine/error.h"
 #include "engine/field_addition.h"
 
@@ -31,8 +33,8 @@ std::vector<FieldInfo> JetTableDef::fields() const {
   throw Error("table '" + name_ + "' is no longer in the database");
 }
 
-void JetTableDef::rename(const std::string&) {
-  throw Error("renaming a table is not supported yet");
+void JetTableDef::rename(const std::string& newName) {
+  name_ = renameTable(database_.jet().channel(), definitionPage_, newName);
 }
 
 void JetTableDef::appendField(const NewField& field) {
@@ -63,8 +65,8 @@ NewTableDef JetEngineDatabase::createTableDef(const std::string& name) const {
   return def;
 }
 
-void JetEngineDatabase::appendTableDef(const NewTableDef&) {
-  throw Error("creating a table is not supported yet");
+void JetEngineDatabase::appendTableDef(const NewTableDef& def) {
+  createTable(jet_.channel(), def, jet_.channel().env().localTime());
 }
 
 std::unique_ptr<Database> JetEngine::openDatabase(const std::string& path, bool exclusive,

@@ -27,7 +27,9 @@ namespace {
 constexpr const char* kUsage =
     "usage: karvelta-jet schema DB [--password P]\n"
     "       karvelta-jet rows DB TABLE [--password P]\n"
-    "       karvelta-jet add-field DB TABLE FIELD TYPECODE [SIZE] [--password P]\n";
+    "       karvelta-jet add-field DB TABLE FIELD TYPECODE [SIZE] [--password P]\n"
+    "       karvelta-jet rename DB OLD NEW [--password P]\n"
+    "       karvelta-jet create-table DB NAME [--password P]\n";
 
 // The command line after the subcommand: positional arguments and options.
 struct Arguments {
@@ -163,6 +165,31 @@ int addFieldCommand(const Arguments& a, std::ostream&, engine::Env& env) {
   return 0;
 }
 
+// Renames a table as the update run does. Prints nothing on success.
+int renameCommand(const Arguments& a, std::ostream&, engine::Env& env) {
+  if (a.positional.size() != 3) throw engine::Error("expected DB OLD NEW");
+  auto engine = engine::makeJetEngine(env);
+  auto db = engine->openDatabase(a.positional[0], false, false,
+                                 ";pwd=" + option(a, "--password"));
+  db->tableDef(a.positional[1])->rename(a.positional[2]);
+  return 0;
+}
+
+// Creates a table as table creation does: one field "no", a Long with the
+// auto-increment attribute. Prints nothing on success.
+int createTableCommand(const Arguments& a, std::ostream&, engine::Env& env) {
+  if (a.positional.size() != 2) throw engine::Error("expected DB NAME");
+  auto engine = engine::makeJetEngine(env);
+  auto db = engine->openDatabase(a.positional[0], false, false,
+                                 ";pwd=" + option(a, "--password"));
+  engine::NewTableDef def = db->createTableDef(a.positional[1]);
+  engine::NewField no = engine::createField("no", 4);
+  no.attributes = engine::kAutoIncrement;
+  def.fields.push_back(no);
+  db->appendTableDef(def);
+  return 0;
+}
+
 using Command = std::function<int(const Arguments&, std::ostream&, engine::Env&)>;
 
 // Subcommands by name; later ones (rename, create-table, add-field,
@@ -172,6 +199,8 @@ const std::map<std::string, Command>& commands() {
       {"schema", schemaCommand},
       {"rows", rowsCommand},
       {"add-field", addFieldCommand},
+      {"rename", renameCommand},
+      {"create-table", createTableCommand},
   };
   return table;
 }

@@ -1,0 +1,104 @@
+// Changing the rows of a table: adding a row, replacing one, with the
+// table's indexes and the counts of its definition kept right.
+//
+// Everything happens inside the channel's open write transaction; an Error
+// leaves pages half-changed in that transaction only, so callers throw it on
+// and let WriteTransaction roll the whole operation back.
+//
+// Where a new row goes: the last page the table owns that its free-space map
+// lists and that has room; else a new data page (PageChannel::allocatePage)
+// added to both maps.
+//
+// Replacing a row: a row that comes out no longer than before is written in
+// place, padded to its old length (so no other row moves); a longer row is
+// written in place too when its page has room, the rows below it moving down;
+// otherwise it moves to another page and its old place becomes an overflow
+// row (pointer flag 0x4000) whose 4 bytes (row number, 3-byte page number)
+// point to the data; the data row carries the deleted flag 0x8000, as Access
+// marks such rows, so that table scans see the row once, at its old place. A
+// row that has moved already moves again by pointing its overflow row
+// elsewhere; the data row left behind is marked 0xC000, which every reader
+// skips. The row keeps its RowId in every case, so index entries stay valid.
+//
+// Indexes: every real index of the table is maintained. Supported are
+// single-leaf indexes (a leaf root without neighbours) over ascending Long
+// and Text columns whose values are present and whose text has known key
+// codes (index_key.h); any other index makes the change an Error. The
+// definition's row count (offset 16) and each index's count of distinct keys
+// follow.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "engine/data_page.h"
+#include "engine/index_key.h"
+#include "engine/page_channel.h"
+#include "engine/row_writer.h"
+#include "engine/table_definition.h"
+
+namespace engine {
+
+class TableWriter {
+ public:
+  // The table whose definition starts at definitionPage. The channel must be
+  // in a write transaction.
+  TableWriter(PageChannel& channel, std::uint32_t definitionPage);
+
+  const TableDefinition& definition() const { return definition_; }
+
+  // The values of the live row at id (overflow followed), one per
+  // definition().columns() entry. Error when the row is deleted or missing.
+  std::vector<RowValue> readRow(RowId id);
+
+  // Adds a row: data, index entries, row count. Auto-increment columns are
+  // not numbered here (see appendRow). Returns where the row lies.
+  RowId insertRow(const std::vector<RowValue>& values);
+
+  // Replaces the values of the row at id (see above); index entries whose
+  // key changes are moved.
+  void updateRow(RowId id, const std::vector<RowValue>& values);
+
+  // Sets the stored auto-increment counter (the last number handed out).
+  void setLastAutoNumber(std::uint32_t last);
+
+  // The entry of the row in real index i, or an Error naming why the index
+  // cannot be maintained.
+  IndexEntry indexEntry(std::size_t realIndex, const std::vector<RowValue>& values, RowId at) const;
+
+ private:
+  void addIndexEntries(const std::vector<RowValue>& values, RowId at);
+  void changeIndexEntry(std::size_t realIndex, const IndexEntry* remove, const IndexEntry* add);
+  void addToRowCount(std::int64_t delta);
+  RowId placeNewRow(std::span<const std::uint8_t> row, std::uint16_t flags,
+                    std::optional<std::uint32_t> avoidPage);
+  void reloadDefinition();
+
+  PageChannel& channel_;
+  std::uint32_t definitionPage_;
+  TableDefinition definition_;
+};
+
+// Adds page to the usage map at ref (within the open transaction). Inline
+// maps move their start page when the page lies outside them and all their
+// pages still fit; page-indirect maps set the bit on their existing map page.
+// Error when the map cannot take the page (it would have to change form).
+void addPageToUsageMap(PageChannel& channel, UsageMapRef ref, std::uint32_t page);
+
+// Appends a row to a table in one write transaction of its own: values by
+// column name (letter case ignored), unnamed columns null (yes/no false).
+// Auto-increment Long columns take the next number of the definition's
+// counter, which is stored back; giving them a value is an Error, as is an
+// unknown column name. Returns where the row lies and the numbers given (in
+// column order).
+struct AppendedRow {
+  RowId id;
+  std::vector<std::int32_t> autoNumbers;
+};
+AppendedRow appendRow(PageChannel& channel, std::uint32_t definitionPage,
+                      const std::vector<std::pair<std::string, RowValue>>& values);
+
+}  // namespace engine
