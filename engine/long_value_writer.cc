@@ -234,7 +234,8 @@ std::vector<std::uint8_t> writeLongValue(PageChannel& channel, const LongValueCo
   if (data.size() <= kMaxLongValueRow) {
     std::vector<std::uint32_t> candidates;
     if (preferPage != 0) candidates.push_back(preferPage);
-    for (std::uint32_t p : UsageMap::read(channel, maps.freeSpacePages).pages())
+    const UsageMap withRoom = UsageMap::read(channel, maps.freeSpacePages);
+    for (std::uint32_t p : withRoom.pages())
       if (p != preferPage) candidates.push_back(p);
     for (std::uint32_t p : candidates) {
       if (p < 3 || p >= channel.pageCount()) continue;

@@ -117,14 +117,20 @@ void expectRowsKept(const Rows& before, const Rows& after, const std::string& wh
 }
 
 bool readersAvailable() {
+  const std::filesystem::path module =
+      std::filesystem::path(KARVELTA_SOURCE_DIR) / "tools/readers/node_modules/mdb-reader";
+  if (!std::filesystem::exists(module)) return false;
   return std::system("command -v node >/dev/null 2>&1 && command -v mdb-schema >/dev/null 2>&1 && "
                      "command -v mdb-export >/dev/null 2>&1 && command -v mdb-prop >/dev/null 2>&1") == 0;
 }
 
 // The independent readers read the file and agree with each other (and with
 // the expected schema, when given).
+// With `original`, every table's rows must read as there, the added
+// columns as null.
 void expectReadersRead(const std::string& path, const std::string& password,
-                       const std::string& expectJson = {}, const std::string& allowStderr = {}) {
+                       const std::string& expectJson = {}, const std::string& original = {},
+                       const std::string& allowStderr = {}) {
   std::string cmd = std::string("node '") + KARVELTA_SOURCE_DIR +
                     "/tools/readers/verify-written.mjs' '" + path + "'";
   if (!password.empty()) cmd += " --password " + password;
@@ -133,6 +139,7 @@ void expectReadersRead(const std::string& path, const std::string& password,
     std::ofstream(file) << expectJson;
     cmd += " --expect '" + file + "'";
   }
+  if (!original.empty()) cmd += " --rows-like '" + original + "'";
   if (!allowStderr.empty()) cmd += " --allow-stderr '" + allowStderr + "'";
   cmd += " > '" + path + ".verify.txt' 2>&1";
   const int rc = std::system(cmd.c_str());
@@ -164,6 +171,10 @@ std::string schemaJson(const std::string& path, const std::string& password) {
     json += "]}";
   }
   return json + "]}";
+}
+
+std::string fixturePath(const std::string& name) {
+  return (std::filesystem::path(KARVELTA_FIXTURES_DIR) / name).string();
 }
 
 const FieldInfo* findField(const std::vector<FieldInfo>& fields, const std::string& name) {
@@ -251,7 +262,7 @@ TEST(AddField, CatalogueOnTheSalesDatabase) {
     EXPECT_TRUE(db.properties(fisno->entry).allowZeroLength("musterikodu"));
   }
   if (!readersAvailable()) GTEST_SKIP() << "node or mdbtools missing";
-  expectReadersRead(path, kPassword, schemaJson(path, kPassword));
+  expectReadersRead(path, kPassword, schemaJson(path, kPassword), fixturePath("sales-small.mdb"));
 }
 
 TEST(AddField, CatalogueOnAccessMadeFiles) {
@@ -268,9 +279,8 @@ TEST(AddField, CatalogueOnAccessMadeFiles) {
       addCatalogue(path, "", "Table3", kFisnoFields);
     }
     expectRowsKept(before, readRows(path, ""), fixture);
-    // mdbtools says so about delColTestV2000.mdb as Access made it, too.
     if (readersAvailable())
-      expectReadersRead(path, "", schemaJson(path, ""), "^ERROR: can.t find index #1\\.$");
+      expectReadersRead(path, "", schemaJson(path, ""), fixturePath(fixture));
   }
 }
 
@@ -313,7 +323,7 @@ TEST(AddField, DefinitionGrowsOntoAFurtherPage) {
   }
   expectRowsKept(before, readRows(path, kPassword), "grown");
   if (!readersAvailable()) GTEST_SKIP() << "node or mdbtools missing";
-  expectReadersRead(path, kPassword, schemaJson(path, kPassword));
+  expectReadersRead(path, kPassword, schemaJson(path, kPassword), fixturePath("sales-small.mdb"));
 }
 
 // A child process holding the database's lock file, as another program
@@ -497,9 +507,7 @@ void cutEveryStep(const std::string& fixture, const std::string& password,
   }
   EXPECT_GT(outcomesAfter, 0);
   if (readersAvailable()) {
-    expectReadersRead(reference, password);
-    testutil::writeBytes(reference, before);
-    expectReadersRead(reference, password);
+    expectReadersRead(reference, password, {}, fixturePath(fixture));
   }
 }
 
