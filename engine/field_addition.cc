@@ -12,6 +12,7 @@
 #include "engine/row.h"
 #include "engine/row_writer.h"
 #include "engine/table_definition_writer.h"
+#include "engine/table_writer.h"
 
 namespace engine {
 namespace {
@@ -61,7 +62,8 @@ LongValueColumnMaps lvPropMaps(const Catalog& catalog, const Column& lvProp) {
 
 // Puts the catalog row's new LvProp value in place: the row (where its data
 // lies, overflow followed) is encoded anew and replaces the old bytes on its
-// page, the page's other rows moving as needed.
+// page, the page's other rows moving as needed; when the page has no room,
+// the row moves to another page.
 void updateCatalogLvProp(PageChannel& channel, const Catalog& catalog, const CatalogEntry& entry,
                          const Column& lvProp, std::span<const std::uint8_t> stored) {
   RowId at = entry.row;
@@ -96,8 +98,14 @@ void updateCatalogLvProp(PageChannel& channel, const Catalog& catalog, const Cat
     const std::size_t index = static_cast<std::size_t>(&lvProp - cols.data());
     values.at(index) = RowValue::of(std::vector<std::uint8_t>(stored.begin(), stored.end()));
     const std::vector<std::uint8_t> row = encodeRow(catalog.definition(), values, bytes.size());
-    replaceRow(page, at.row, row);
-    channel.writePage(at.page, page);
+    if (row.size() <= bytes.size() || row.size() - bytes.size() <= dataPageFreeSpace(page)) {
+      replaceRow(page, at.row, row);
+      channel.writePage(at.page, page);
+      return;
+    }
+    // No room on its page: the table writer moves the row (its RowId and
+    // index entries stay).
+    TableWriter(channel, kCatalogPage).updateRow(entry.row, values);
     return;
   }
 }

@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "engine/data_page.h"
+#include "engine/data_page_writer.h"
 #include "engine/engine.h"
 #include "engine/error.h"
 #include "engine/field_addition.h"
@@ -324,6 +326,45 @@ TEST(AddField, DefinitionGrowsOntoAFurtherPage) {
   expectRowsKept(before, readRows(path, kPassword), "grown");
   if (!readersAvailable()) GTEST_SKIP() << "node or mdbtools missing";
   expectReadersRead(path, kPassword, schemaJson(path, kPassword), fixturePath("sales-small.mdb"));
+}
+
+TEST(AddField, TheCatalogRowMovesWhenItsPageIsFull) {
+  TempDir dir;
+  const std::string path = dir.copyFixture("sales-small.mdb");
+  // Fill the catalog's page 14 with a deleted row (which every reader
+  // skips), leaving too little room for fisno's row to take its first
+  // property blob.
+  {
+    PageChannel channel(Env::system(), path, false);
+    channel.begin();
+    Page page = channel.readPage(14);
+    const std::size_t room = dataPageFreeSpace(page);
+    ASSERT_GT(room, 10u);
+    insertRow(page, std::vector<std::uint8_t>(room - 2 - 4, 0),
+              DataPage::kDeletedFlag | DataPage::kOverflowFlag);
+    channel.writePage(14, page);
+    channel.commit();
+  }
+  const std::string filled = dir.file("filled.mdb");
+  std::filesystem::copy_file(path, filled);
+  if (readersAvailable()) expectReadersRead(filled, kPassword);
+  const Rows before = readRows(path, kPassword);
+  NewField f = createField("odemesi", 10, "50");
+  f.allowZeroLength = true;
+  appendField(Env::system(), path, kPassword, "fisno", f);
+  {
+    JetDatabase db(Env::system(), path, true, kPassword);
+    const auto fisno = db.table("fisno");
+    ASSERT_TRUE(fisno);
+    EXPECT_EQ(fisno->entry.row.page, 14u);  // the row keeps its place in the indexes
+    EXPECT_EQ(fisno->entry.row.row, 18);
+    EXPECT_TRUE(db.properties(fisno->entry).allowZeroLength("odemesi"));
+    const Page page = db.channel().readPage(14);
+    EXPECT_TRUE(DataPage(page, 14).row(18).overflow);
+  }
+  expectRowsKept(before, readRows(path, kPassword), "moved");
+  if (!readersAvailable()) GTEST_SKIP() << "node or mdbtools missing";
+  expectReadersRead(path, kPassword, schemaJson(path, kPassword), filled);
 }
 
 // A child process holding the database's lock file, as another program
