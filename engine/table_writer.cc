@@ -114,10 +114,10 @@ std::vector<RowValue> TableWriter::readRow(RowId id) {
   return toRowValues(decodeRow(*data, definition_.columns()));
 }
 
-IndexEntry TableWriter::indexEntry(std::size_t realIndex, const std::vector<RowValue>& values,
-                                   RowId at) const {
-  const RealIndex& x = definition_.realIndexes().at(realIndex);
-  const auto& cols = definition_.columns();
+IndexEntry indexEntryOf(const TableDefinition& definition, std::size_t realIndex,
+                        const std::vector<RowValue>& values, RowId at) {
+  const RealIndex& x = definition.realIndexes().at(realIndex);
+  const auto& cols = definition.columns();
   IndexEntry e;
   for (const IndexColumnRef& ref : x.columns) {
     auto c = std::find_if(cols.begin(), cols.end(),
@@ -190,7 +190,7 @@ void TableWriter::changeIndexEntry(std::size_t realIndex, const IndexEntry* remo
 void TableWriter::addIndexEntries(const std::vector<RowValue>& values, RowId at) {
   std::vector<IndexEntry> entries;
   for (std::size_t i = 0; i < definition_.realIndexes().size(); ++i)
-    entries.push_back(indexEntry(i, values, at));
+    entries.push_back(indexEntryOf(definition_, i, values, at));
   for (std::size_t i = 0; i < entries.size(); ++i) changeIndexEntry(i, nullptr, &entries[i]);
 }
 
@@ -248,7 +248,7 @@ void TableWriter::updateRow(RowId id, const std::vector<RowValue>& values) {
   // Index entries first: an index we cannot maintain refuses the change.
   std::vector<std::pair<IndexEntry, IndexEntry>> moves;
   for (std::size_t i = 0; i < definition_.realIndexes().size(); ++i)
-    moves.emplace_back(indexEntry(i, old, id), indexEntry(i, values, id));
+    moves.emplace_back(indexEntryOf(definition_, i, old, id), indexEntryOf(definition_, i, values, id));
 
   Page header = channel_.readPage(id.page);
   RowPointer hp = DataPage(header, id.page).row(id.row);

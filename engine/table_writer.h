@@ -65,9 +65,6 @@ class TableWriter {
   // Sets the stored auto-increment counter (the last number handed out).
   void setLastAutoNumber(std::uint32_t last);
 
-  // The entry of the row in real index i, or an Error naming why the index
-  // cannot be maintained.
-  IndexEntry indexEntry(std::size_t realIndex, const std::vector<RowValue>& values, RowId at) const;
 
  private:
   void addIndexEntries(const std::vector<RowValue>& values, RowId at);
@@ -81,6 +78,11 @@ class TableWriter {
   std::uint32_t definitionPage_;
   TableDefinition definition_;
 };
+
+// The entry of the row at `at` with these values in real index i of the
+// table, or an Error naming why the index cannot be maintained.
+IndexEntry indexEntryOf(const TableDefinition& definition, std::size_t realIndex,
+                        const std::vector<RowValue>& values, RowId at);
 
 // Adds page to the usage map at ref (within the open transaction). Inline
 // maps move their start page when the page lies outside them and all their

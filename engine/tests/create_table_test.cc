@@ -1,0 +1,300 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+
+#include "engine/byte_reader.h"
+#include "engine/catalog_writer.h"
+#include "engine/engine.h"
+#include "engine/error.h"
+#include "engine/jet_database.h"
+#include "engine/table_writer.h"
+#include "engine/testing/fault_env.h"
+#include "engine/tests/catalog_write_util.h"
+
+namespace engine {
+namespace {
+
+using testing::FaultEnv;
+using testing::SimulatedCrash;
+using namespace testutil;
+
+// Table creation as the schema routines do it.
+void createIn(Env& env, const std::string& path, const std::string& password,
+              const std::string& name) {
+  auto engine = makeJetEngine(env);
+  auto db = engine->openDatabase(path, false, false, ";pwd=" + password);
+  NewTableDef def = db->createTableDef(name);
+  NewField no = createField("no", 4);
+  no.attributes = kAutoIncrement;
+  def.fields.push_back(no);
+  db->appendTableDef(def);
+}
+
+void renameIn(Env& env, const std::string& path, const std::string& password,
+              const std::string& from, const std::string& to) {
+  auto engine = makeJetEngine(env);
+  auto db = engine->openDatabase(path, false, false, ";pwd=" + password);
+  db->tableDef(from)->rename(to);
+}
+
+struct AccessEntryRow {
+  std::vector<std::uint8_t> sid;
+  std::uint32_t rights = 0;
+  bool inheritable = false;
+  bool operator==(const AccessEntryRow&) const = default;
+};
+
+std::vector<AccessEntryRow> accessEntries(JetDatabase& db, std::int32_t objectId) {
+  Catalog cat = db.catalog();
+  std::uint32_t page = 0;
+  for (const CatalogEntry& e : cat.entries())
+    if (e.name == "MSysACEs") page = e.tableDefinitionPage();
+  TableDefinition d = TableDefinition::read(db.channel(), page);
+  std::vector<AccessEntryRow> out;
+  db.forEachRow(d, [&](const std::vector<RawValue>& v) {
+    if (ByteReader(v[0].bytes, "ace").i32(0) != objectId) return true;
+    out.push_back({{v[1].bytes.begin(), v[1].bytes.end()}, ByteReader(v[2].bytes, "ace").u32(0),
+                   v[3].boolean});
+    return true;
+  });
+  return out;
+}
+
+// Creates the two tables of the update run and checks what it relies on and
+// what the real engine writes.
+void createAndCheck(const std::string& fixture, const std::string& password,
+                    const std::vector<std::pair<std::string, std::string>>& renames) {
+  TempDir dir;
+  std::string path = dir.copyFixture(fixture);
+  std::string renamed;
+  for (const auto& [from, to] : renames) {
+    renameIn(Env::system(), path, password, from, to);
+    renamed += (renamed.empty() ? "" : ",") + from + "=" + to;
+  }
+  TableRows before = allRows(path, password);
+  std::vector<std::uint32_t> acesCountsBefore;
+  {
+    JetDatabase db(Env::system(), path, true, password);
+    TableDefinition aces = TableDefinition::read(db.channel(), 3);
+    for (const auto& x : aces.realIndexes()) acesCountsBefore.push_back(x.uniqueEntryCount);
+  }
+  FixedClockEnv clock(Env::system());
+  createIn(clock, path, password, "fisno");
+  createIn(clock, path, password, "satislar");
+
+  JetDatabase db(Env::system(), path, true, password);
+  auto engine = makeJetEngine(Env::system());
+  auto open = engine->openDatabase(path, false, true, ";pwd=" + password);
+  std::vector<AccessEntryRow> container = accessEntries(db, 0x0F000001);
+  for (const std::string name : {"fisno", "satislar"}) {
+    std::vector<FieldInfo> fields = open->tableDef(name)->fields();
+    ASSERT_EQ(fields.size(), 1u) << fixture << " " << name;
+    EXPECT_EQ(fields[0].name, "no");
+    EXPECT_EQ(fields[0].typeCode, kTypeLong);
+    EXPECT_TRUE(fields[0].autoIncrement);
+    EXPECT_FALSE(fields[0].required);
+
+    auto t = db.table(name);
+    ASSERT_TRUE(t.has_value());
+    EXPECT_EQ(t->definition.rowCount(), 0u);
+    EXPECT_EQ(t->definition.nextAutoNumber(), 1u);
+    EXPECT_TRUE(t->definition.realIndexes().empty());
+    EXPECT_EQ(t->entry.id, static_cast<std::int32_t>(t->definition.page()));
+    EXPECT_TRUE(db.properties(t->entry).names().empty());
+    // The access entries the container passes on, creator entry left out.
+    std::vector<AccessEntryRow> want;
+    for (const AccessEntryRow& a : container)
+      if (a.rights != 0x000F00FE) want.push_back({a.sid, a.rights, false});
+    EXPECT_EQ(accessEntries(db, t->entry.id), want) << fixture << " " << name;
+  }
+  // Catalog dates: the clock's local time.
+  Catalog cat = db.catalog();
+  const TableDefinition& cd = cat.definition();
+  const CatalogEntry* fisno = cat.findUserTable("fisno");
+  std::vector<std::uint8_t> rowBytes = *readRowData(db.channel(), fisno->row);
+  auto values = decodeRow(rowBytes, cd.columns());
+  PageSource pages = pageSourceOf(db.channel());
+  for (const char* column : {"DateCreate", "DateUpdate"}) {
+    const Column* c = cd.findColumn(column);
+    EXPECT_EQ(toJson(decodeValue(*c, values[static_cast<std::size_t>(c - cd.columns().data())], pages)),
+              "\"2026-12-07 09:30:15\"") << column;
+  }
+  // Indexes and their counts.
+  auto catalogCounts = expectIndexesMatchRows(db.channel(), kCatalogPage);
+  TableDefinition catalogDef = TableDefinition::read(db.channel(), kCatalogPage);
+  for (std::size_t i = 0; i < catalogCounts.size(); ++i)
+    EXPECT_EQ(catalogDef.realIndexes()[i].uniqueEntryCount, catalogCounts[i]);
+  expectIndexesMatchRows(db.channel(), 3);
+  auto aces = TableDefinition::read(db.channel(), 3).realIndexes();
+  for (std::size_t i = 0; i < aces.size(); ++i)
+    EXPECT_EQ(aces[i].uniqueEntryCount, acesCountsBefore[i] + 2);
+  // Nothing else changed.
+  TableRows after = allRows(path, password);
+  EXPECT_EQ(after["fisno"].size(), 0u);
+  EXPECT_EQ(after["satislar"].size(), 0u);
+  for (const char* t : {"fisno", "satislar", "MSysObjects", "MSysACEs"}) {
+    after.erase(t);
+    before.erase(t);
+  }
+  EXPECT_EQ(after, before);
+  if (readersAvailable()) {
+    std::string schema = commandOutput("mdb-schema '" + path + "' access", path + ".sql");
+    EXPECT_NE(schema.find("CREATE TABLE [fisno]\n (\n\t[no]\t\t\tLong Integer\n);"), std::string::npos)
+        << schema;
+    expectReadersRead(path, password,
+                      "--rows-like '" + std::string(KARVELTA_FIXTURES_DIR) + "/" + fixture + "'" +
+                          (renamed.empty() ? "" : " --renamed " + renamed));
+  }
+}
+
+TEST(CreateTable, SalesTablesAnewAfterTheRenames) {
+  createAndCheck("sales-small.mdb", kSalesPassword,
+                 {{"fisno", "fisnoeski"}, {"satislar", "satislareski"}});
+}
+
+TEST(CreateTable, OnAccessMadeFiles) {
+  createAndCheck("testV2000.mdb", "", {});
+  createAndCheck("access2000-blank.mdb", "", {});
+}
+
+TEST(CreateTable, TheFirstRowAppendedGetsNumberOne) {
+  TempDir dir;
+  for (const std::string fixture : {"sales-small.mdb", "testV2000.mdb"}) {
+    std::string password = fixture == "sales-small.mdb" ? kSalesPassword : "";
+    std::string path = dir.copyFixture(fixture);
+    if (fixture == "sales-small.mdb") renameIn(Env::system(), path, password, "fisno", "fisnoeski");
+    createIn(Env::system(), path, password, "fisno");
+    std::uint32_t page = 0;
+    {
+      JetDatabase db(Env::system(), path, false, password);
+      page = db.table("fisno")->definition.page();
+      EXPECT_EQ(appendRow(db.channel(), page, {}).autoNumbers, std::vector<std::int32_t>{1});
+      EXPECT_EQ(appendRow(db.channel(), page, {}).autoNumbers, std::vector<std::int32_t>{2});
+      EXPECT_THROW(appendRow(db.channel(), page, {{"no", RowValue::ofLong(7)}}), Error);
+      EXPECT_THROW(appendRow(db.channel(), page, {{"yok", RowValue::ofLong(7)}}), Error);
+    }
+    JetDatabase db(Env::system(), path, true, password);
+    auto t = db.table("fisno");
+    EXPECT_EQ(t->definition.rowCount(), 2u);
+    EXPECT_EQ(t->definition.lastAutoNumber(), 2u);
+    std::vector<std::string> numbers;
+    db.forEachRow(t->definition, [&](const std::vector<RawValue>& v) {
+      numbers.push_back(std::to_string(ByteReader(v[0].bytes, "no").i32(0)));
+      return true;
+    });
+    EXPECT_EQ(numbers, (std::vector<std::string>{"1", "2"})) << fixture;
+    if (readersAvailable()) {
+      EXPECT_EQ(commandOutput("mdb-export '" + path + "' fisno", path + ".csv"), "no\n1\n2\n");
+      expectReadersRead(path, password);
+    }
+  }
+}
+
+TEST(CreateTable, RefusalsLeaveTheFileUnchanged) {
+  TempDir dir;
+  std::string path = dir.copyFixture("sales-small.mdb");
+  auto original = fileBytes(path);
+  auto refused = [&](const std::string& name, const std::string& what) {
+    EXPECT_THROW(createIn(Env::system(), path, kSalesPassword, name), Error) << what;
+    EXPECT_EQ(fileBytes(path), original) << what;
+  };
+  refused("FISNO", "a taken name in other letter case");
+  refused("urunler", "a taken name");
+  refused("MSysACEs", "a system table's name");
+  for (const std::string& bad : {std::string(), std::string(65, 'b'), std::string(" t"),
+                                 std::string("a.b"), std::string("a!b"), std::string("a`b"),
+                                 std::string("a[b"), std::string("a]b"), std::string("a\nb"),
+                                 std::string("satış"), std::string("a b")})
+    refused(bad, "bad name '" + bad + "'");
+  {
+    OtherProcessLock other(path);
+    refused("yeni", "in use by another process");
+  }
+  FaultEnv readOnly(Env::system());
+  readOnly.denyWriteAccess(path);
+  EXPECT_THROW(createIn(readOnly, path, kSalesPassword, "yeni"), Error);
+  EXPECT_EQ(fileBytes(path), original);
+  // Other shapes of definition.
+  auto engine = makeJetEngine(Env::system());
+  auto db = engine->openDatabase(path, false, false, ";pwd=zorpelnik");
+  NewTableDef none = db->createTableDef("yeni");
+  EXPECT_THROW(db->appendTableDef(none), Error);
+  NewTableDef plain = db->createTableDef("yeni");
+  plain.fields.push_back(createField("no", 4));
+  EXPECT_THROW(db->appendTableDef(plain), Error);
+  NewTableDef text = db->createTableDef("yeni");
+  text.fields.push_back(createField("ad", 10, "20"));
+  text.fields.back().attributes = kAutoIncrement;
+  EXPECT_THROW(db->appendTableDef(text), Error);
+  NewTableDef badField = db->createTableDef("yeni");
+  badField.fields.push_back(createField("n.o", 4));
+  badField.fields.back().attributes = kAutoIncrement;
+  EXPECT_THROW(db->appendTableDef(badField), Error);
+  db.reset();
+  EXPECT_EQ(fileBytes(path), original);
+}
+
+TEST(CreateTable, CutWritesAndFlushes) {
+  for (const std::string fixture : {"sales-small.mdb", "access2000-blank.mdb"}) {
+    std::string password = fixture == "sales-small.mdb" ? kSalesPassword : "";
+    TempDir dir;
+    FixedClockEnv clock(Env::system());
+    std::string reference = dir.copyFixture(fixture, "after.mdb");
+    auto before = fileBytes(reference);
+    createIn(clock, reference, password, "yeni");
+    auto after = fileBytes(reference);
+    ASSERT_NE(before, after);
+    int endedAfter = 0;
+    for (FaultEnv::Kind kind : {FaultEnv::Kind::Write, FaultEnv::Kind::Sync}) {
+      for (FaultEnv::Mode mode :
+           {FaultEnv::Mode::Fail, FaultEnv::Mode::CrashAfter, FaultEnv::Mode::TornCrash}) {
+        if (kind == FaultEnv::Kind::Sync && mode == FaultEnv::Mode::TornCrash) continue;
+        for (bool lose : {false, true}) {
+          if (lose && mode == FaultEnv::Mode::Fail) continue;
+          for (int n = 1; n < 200; ++n) {
+            std::string path = dir.file("cut.mdb");
+            writeBytes(path, before);
+            std::filesystem::remove(PageChannel::journalPath(path));
+            FaultEnv env(clock);
+            env.loseUnsyncedOnCrash(lose);
+            env.arm(kind, mode, n);
+            bool threw = false;
+            try {
+              createIn(env, path, password, "yeni");
+            } catch (const Error&) {
+              threw = true;
+            } catch (const SimulatedCrash&) {
+              threw = true;
+            }
+            bool fired = env.fired();
+            env.disarm();
+            { JetDatabase reopened(Env::system(), path, true, password); }
+            auto now = fileBytes(path);
+            std::string what = fixture + " kind " + std::to_string(static_cast<int>(kind)) +
+                               " mode " + std::to_string(static_cast<int>(mode)) + " lose " +
+                               std::to_string(lose) + " n " + std::to_string(n);
+            EXPECT_TRUE(now == before || now == after) << what;
+            EXPECT_FALSE(std::filesystem::exists(PageChannel::journalPath(path))) << what;
+            if (now == after) ++endedAfter;
+            if (!fired) {
+              EXPECT_FALSE(threw) << what;
+              EXPECT_EQ(now, after) << what;
+              break;
+            }
+          }
+        }
+      }
+    }
+    EXPECT_GT(endedAfter, 0);
+    if (readersAvailable()) {
+      expectReadersRead(reference, password,
+                        "--rows-like '" + std::string(KARVELTA_FIXTURES_DIR) + "/" + fixture + "'");
+      writeBytes(reference, before);
+      expectReadersRead(reference, password);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace engine

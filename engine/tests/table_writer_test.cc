@@ -1,0 +1,154 @@
+#include <gtest/gtest.h>
+
+#include "engine/byte_reader.h"
+#include "engine/data_page.h"
+#include "engine/data_page_writer.h"
+#include "engine/error.h"
+#include "engine/jet_database.h"
+#include "engine/table_scan.h"
+#include "engine/table_writer.h"
+#include "engine/text_codec.h"
+#include "engine/tests/catalog_write_util.h"
+
+namespace engine {
+namespace {
+
+using namespace testutil;
+
+RowValue text(const std::string& s) { return RowValue::of(encodeTextValue(s, true)); }
+
+std::string urunOf(const TableDefinition& d, std::span<const std::uint8_t> row) {
+  auto v = decodeRow(row, d.columns());
+  const Column* c = d.findColumn("urun");
+  return decodeTextValue(v[static_cast<std::size_t>(c - d.columns().data())].bytes);
+}
+
+// Rows that no longer fit their page move and keep their place in scans;
+// the row count stays, the readers read the table.
+TEST(TableWriter, ARowThatOutgrowsItsFullPageMoves) {
+  TempDir dir;
+  std::string path = dir.copyFixture("sales-small.mdb");
+  JetDatabase db(Env::system(), path, false, kSalesPassword);
+  std::uint32_t page = db.table("satislar")->definition.page();
+  // Fill pages with rows of a long product name.
+  std::vector<RowId> added;
+  for (int i = 0; i < 120; ++i)
+    added.push_back(appendRow(db.channel(), page,
+                              {{"urun", text("urun" + std::to_string(i))},
+                               {"fisno", RowValue::ofLong(2000 + i)}})
+                        .id);
+  // A row on a page with less room than the growth.
+  std::optional<RowId> target;
+  for (RowId id : added) {
+    Page p = db.channel().readPage(id.page);
+    if (dataPageFreeSpace(p) < 150 && id.page != added.back().page) {
+      target = id;
+      break;
+    }
+  }
+  ASSERT_TRUE(target.has_value());
+  std::size_t rowsBefore = 0;
+  TableDefinition d = TableDefinition::read(db.channel(), page);
+  scanRows(db.channel(), d, [&](RowId, std::span<const std::uint8_t>) { return ++rowsBefore, true; });
+
+  auto update = [&](const std::string& urun) {
+    WriteTransaction tx(db.channel());
+    TableWriter w(db.channel(), page);
+    auto values = w.readRow(*target);
+    const Column* c = w.definition().findColumn("urun");
+    values[static_cast<std::size_t>(c - w.definition().columns().data())] = text(urun);
+    w.updateRow(*target, values);
+    tx.commit();
+  };
+  auto check = [&](const std::string& urun, bool moved) {
+    Page p = db.channel().readPage(target->page);
+    EXPECT_EQ(DataPage(p, target->page).row(target->row).overflow, moved);
+    std::size_t rows = 0, seen = 0;
+    TableDefinition now = TableDefinition::read(db.channel(), page);
+    EXPECT_EQ(now.rowCount(), 160u);
+    scanRows(db.channel(), now, [&](RowId id, std::span<const std::uint8_t> bytes) {
+      ++rows;
+      if (id.page == target->page && id.row == target->row) {
+        ++seen;
+        EXPECT_EQ(urunOf(now, bytes), urun);
+      }
+      return true;
+    });
+    EXPECT_EQ(rows, rowsBefore);
+    EXPECT_EQ(seen, 1u);
+  };
+  std::string wide;  // 100 characters outside Latin-1: 200 bytes
+  for (int i = 0; i < 100; ++i) wide += "\xC4\x9F";
+  update(wide);
+  check(wide, true);
+  update("kisa");  // shorter: in place, where the data now lies
+  check("kisa", true);
+  update(wide);
+  check(wide, true);
+  if (readersAvailable()) expectReadersRead(path, kSalesPassword);
+}
+
+TEST(TableWriter, AppendKeepsAPrimaryKeyIndexAndItsCounts) {
+  TempDir dir;
+  std::string path = dir.copyFixture("sales-small.mdb");
+  JetDatabase db(Env::system(), path, false, kSalesPassword);
+  std::uint32_t page = db.table("urunler")->definition.page();
+  auto before = TableDefinition::read(db.channel(), page);
+  ASSERT_EQ(before.realIndexes().size(), 1u);
+  appendRow(db.channel(), page, {{"kod", text("U031")}, {"ad", text("Boza")}, {"stok", RowValue::ofLong(3)}});
+  appendRow(db.channel(), page, {{"kod", text("A000")}});
+  auto counts = expectIndexesMatchRows(db.channel(), page);
+  auto after = TableDefinition::read(db.channel(), page);
+  EXPECT_EQ(after.rowCount(), before.rowCount() + 2);
+  EXPECT_EQ(after.realIndexes()[0].uniqueEntryCount, before.realIndexes()[0].uniqueEntryCount + 2);
+  EXPECT_EQ(counts[0], after.realIndexes()[0].uniqueEntryCount);
+  // A key without known codes, and a null key, are refused; nothing stored.
+  auto bytes = fileBytes(path);
+  EXPECT_THROW(appendRow(db.channel(), page, {{"kod", text("Ç01")}}), Error);
+  EXPECT_THROW(appendRow(db.channel(), page, {{"ad", text("adsiz")}}), Error);
+  EXPECT_EQ(fileBytes(path), bytes);
+  if (readersAvailable()) expectReadersRead(path, kSalesPassword);
+}
+
+TEST(TableWriter, IndexesOverSeveralPagesAreRefused) {
+  TempDir dir;
+  std::string path = dir.copyFixture("compIndexTestV2000.mdb");
+  auto bytes = fileBytes(path);
+  JetDatabase db(Env::system(), path, false, "");
+  auto t = db.table("Table1");
+  ASSERT_TRUE(t.has_value());
+  EXPECT_THROW(appendRow(db.channel(), t->definition.page(), {}), Error);
+  EXPECT_EQ(fileBytes(path), bytes);
+}
+
+TEST(TableWriter, UsageMapsMoveTheirStartOrRefuse) {
+  Page p = newDataPage(0);
+  std::vector<std::uint8_t> map(69, 0);
+  insertRow(p, map);
+  TempDir dir;
+  std::string path = dir.copyFixture("access2000-blank.mdb");
+  JetDatabase db(Env::system(), path, false, "");
+  WriteTransaction tx(db.channel());
+  std::uint32_t n = db.channel().allocatePage();
+  db.channel().writePage(n, p);
+  UsageMapRef ref{0, n};
+  auto pagesOf = [&] {
+    auto page = db.channel().readPage(n);
+    auto row = DataPage(page, n).rowBytes(0);
+    std::vector<std::uint32_t> out;
+    std::uint32_t first = ByteReader(row, "map").u32(1);
+    for (std::size_t i = 0; i < 64 * 8; ++i)
+      if (row[5 + i / 8] >> (i % 8) & 1) out.push_back(first + static_cast<std::uint32_t>(i));
+    return out;
+  };
+  addPageToUsageMap(db.channel(), ref, 100);
+  addPageToUsageMap(db.channel(), ref, 560);  // beyond the map: its start moves to 100
+  EXPECT_EQ(pagesOf(), (std::vector<std::uint32_t>{100, 560}));
+  addPageToUsageMap(db.channel(), ref, 50);
+  EXPECT_EQ(pagesOf(), (std::vector<std::uint32_t>{50, 100, 560}));
+  EXPECT_THROW(addPageToUsageMap(db.channel(), ref, 50 + 512), Error);  // would need another form
+  EXPECT_EQ(pagesOf(), (std::vector<std::uint32_t>{50, 100, 560}));
+}
+
+}  // namespace
+}  // namespace engine
