@@ -83,7 +83,8 @@ void updateCatalogLvProp(PageChannel& channel, const Catalog& catalog, const Cat
       const std::size_t prev = DataPage::kFirstRowPointer + 2 * (std::size_t{at.row} - 1);
       end = static_cast<std::size_t>(page[prev] | page[prev + 1] << 8) & DataPage::kOffsetMask;
     }
-    if (start < DataPage::kFirstRowPointer + 2 * std::size_t{dp.rowCount()} || start > end)
+    if (start < DataPage::kFirstRowPointer + 2 * std::size_t{dp.rowCount()} || start > end ||
+        end > kPageSize)
       throw Error("the catalog row has bad bounds");
     const std::span<const std::uint8_t> bytes(page.data() + start, end - start);
     if ((raw & DataPage::kOverflowFlag) != 0) {

@@ -85,6 +85,7 @@ void deleteRow(PageChannel& channel, std::uint32_t pageNo, std::uint16_t row) {
   }
   const std::size_t length = std::size_t{p.end} - p.start;
   const std::size_t pointerAt = DataPage::kFirstRowPointer + 2 * std::size_t{row};
+  if (low < DataPage::kFirstRowPointer + 2 * std::size_t{rows}) ordered = false;
   if (!ordered) {
     put16(page, pointerAt, get16(page, pointerAt) | kDeletedRowFlags);
     channel.writePage(pageNo, page);
@@ -135,7 +136,7 @@ std::optional<std::uint16_t> addRowToPage(Page& page, std::span<const std::uint8
     low = std::min<std::size_t>(
         low, get16(page, DataPage::kFirstRowPointer + 2 * i) & DataPage::kOffsetMask);
   const std::size_t tableEnd = DataPage::kFirstRowPointer + 2 * (std::size_t{rows} + 1);
-  if (free < row.size() + 2 || low < row.size() || low - row.size() < tableEnd)
+  if (low > kPageSize || free < row.size() + 2 || low < row.size() || low - row.size() < tableEnd)
     return std::nullopt;
   const std::size_t start = low - row.size();
   std::copy(row.begin(), row.end(), page.begin() + static_cast<std::ptrdiff_t>(start));
@@ -153,6 +154,7 @@ void listPageInUsageMap(PageChannel& channel, UsageMapRef ref, std::uint32_t pag
   Page page = channel.readPage(ref.page);
   const DataPage dp(page, ref.page);
   const RowPointer p = dp.row(ref.row);
+  if (p.deleted) throw Error("the usage map row on page " + std::to_string(ref.page) + " is deleted");
   const std::span<std::uint8_t> row(page.data() + p.start, std::size_t{p.end} - p.start);
   if (row.empty()) throw Error("empty usage map row");
 

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -491,6 +492,37 @@ TEST(AddField, TextSizes) {
   EXPECT_EQ(textFieldSize("007"), 7);
   for (const char* bad : {"", "0", "256", "50,5", " 50", "+5", "5 ", "1e2", "0000"})
     EXPECT_THROW(textFieldSize(bad), Error) << bad;
+}
+
+// Damaged bytes where an addition reads (catalog pages, the property
+// column's maps and LVAL page, the table's definition and usage maps): the
+// addition is refused with an Error or goes through, never anything worse.
+TEST(AddField, DamagedFilesAreRefusedNotTrusted) {
+  TempDir dir;
+  const std::string original = dir.copyFixture("sales-small.mdb", "original.mdb");
+  const auto bytes = fileBytes(original);
+  std::mt19937 random(4);
+  const std::uint32_t pages[] = {2, 6, 14, 23, 26, 27};
+  int refused = 0;
+  for (int round = 0; round < 240; ++round) {
+    auto damaged = bytes;
+    const std::uint32_t page = pages[static_cast<std::size_t>(round) % std::size(pages)];
+    for (int k = 0; k < 3; ++k) {
+      const std::size_t at = page * kPageSize + random() % kPageSize;
+      damaged[at] = static_cast<std::uint8_t>(random());
+    }
+    const std::string path = dir.file("damaged.mdb");
+    testutil::writeBytes(path, damaged);
+    NewField memo = createField("musteriadi", 12, "100");
+    memo.allowZeroLength = true;
+    try {
+      appendField(Env::system(), path, kPassword, "satislar", memo);
+    } catch (const Error&) {
+      ++refused;
+      EXPECT_EQ(fileBytes(path), damaged) << "round " << round;
+    }
+  }
+  EXPECT_GT(refused, 0);
 }
 
 // Cuts every write and every flush of an addition in turn: failed, or
