@@ -128,4 +128,28 @@ TEST_F(ToolTest, RefusalsExitNonZeroWithAMessage) {
   EXPECT_NE(run({}), 0);
 }
 
+TEST_F(ToolTest, RenameAndCreateTable) {
+  const std::string db = copy("sales-small.mdb");
+  EXPECT_EQ(run({"rename", db, "fisno", "fisnoeski", "--password", "zorpelnik"}), 0) << err_.str();
+  EXPECT_TRUE(out_.str().empty());
+  EXPECT_EQ(run({"create-table", db, "fisno", "--password", "zorpelnik"}), 0) << err_.str();
+  EXPECT_TRUE(out_.str().empty());
+  ASSERT_EQ(run({"schema", db, "--password", "zorpelnik"}), 0);
+  EXPECT_NE(out_.str().find("{\"name\":\"fisnoeski\",\"rowCount\":5,"), std::string::npos);
+  EXPECT_NE(out_.str().find("{\"name\":\"fisno\",\"rowCount\":0,\"columns\":[{\"name\":\"no\","
+                            "\"type\":\"long\",\"size\":4,\"autoIncrement\":true"),
+            std::string::npos)
+      << out_.str();
+  // Refusals: the engine's message, a non-zero exit, the file unchanged.
+  const std::string before = bytesOf(db);
+  EXPECT_NE(run({"create-table", db, "FISNO", "--password", "zorpelnik"}), 0);
+  EXPECT_NE(err_.str().find("'fisno' already"), std::string::npos) << err_.str();
+  EXPECT_NE(run({"rename", db, "satislar", "Urunler", "--password", "zorpelnik"}), 0);
+  EXPECT_NE(err_.str().find("urunler"), std::string::npos) << err_.str();
+  EXPECT_NE(run({"rename", db, "yok", "yeni", "--password", "zorpelnik"}), 0);
+  EXPECT_NE(run({"rename", db, "satislar", "--password", "zorpelnik"}), 0);
+  EXPECT_TRUE(out_.str().empty());
+  EXPECT_EQ(bytesOf(db), before);
+}
+
 }  // namespace
