@@ -114,11 +114,11 @@ void updateCatalogLvProp(PageChannel& channel, const Catalog& catalog, const Cat
 }  // namespace
 
 std::uint16_t textFieldSize(std::string_view size) {
-  if (size.empty() || size.size() > 3 ||
+  if (size.empty() ||
       !std::all_of(size.begin(), size.end(), [](char c) { return c >= '0' && c <= '9'; }))
     throw Error("text field size '" + std::string(size) + "' is not a whole number from 1 to 255");
   unsigned n = 0;
-  for (char c : size) n = n * 10 + static_cast<unsigned>(c - '0');
+  for (char c : size) n = std::min(n * 10 + static_cast<unsigned>(c - '0'), 1000u);
   if (n < 1 || n > kMaxTextChars)
     throw Error("text field size '" + std::string(size) + "' is not a whole number from 1 to 255");
   return static_cast<std::uint16_t>(n);

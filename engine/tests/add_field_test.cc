@@ -490,7 +490,9 @@ TEST(AddField, TextSizes) {
   EXPECT_EQ(textFieldSize("100"), 100);
   EXPECT_EQ(textFieldSize("255"), 255);
   EXPECT_EQ(textFieldSize("007"), 7);
-  for (const char* bad : {"", "0", "256", "50,5", " 50", "+5", "5 ", "1e2", "0000"})
+  EXPECT_EQ(textFieldSize("0100"), 100);
+  for (const char* bad : {"", "0", "256", "50,5", " 50", "+5", "5 ", "1e2", "0000",
+                          "99999999999999999999", "-5"})
     EXPECT_THROW(textFieldSize(bad), Error) << bad;
 }
 
