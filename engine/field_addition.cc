@@ -1,8 +1,11 @@
 #include "engine/field_addition.h"
 
 #include <algorithm>
+#include <bit>
+#include <ctime>
 
 #include "engine/catalog.h"
+#include "engine/catalog_writer.h"
 #include "engine/data_page.h"
 #include "engine/data_page_writer.h"
 #include "engine/error.h"
@@ -60,12 +63,13 @@ LongValueColumnMaps lvPropMaps(const Catalog& catalog, const Column& lvProp) {
   throw Error("the catalog keeps no page maps for its property column");
 }
 
-// Puts the catalog row's new LvProp value in place: the row (where its data
+// Puts the catalog row's new LvProp value and update date in place: the row (where its data
 // lies, overflow followed) is encoded anew and replaces the old bytes on its
 // page, the page's other rows moving as needed; when the page has no room,
 // the row moves to another page.
-void updateCatalogLvProp(PageChannel& channel, const Catalog& catalog, const CatalogEntry& entry,
-                         const Column& lvProp, std::span<const std::uint8_t> stored) {
+void updateCatalogRow(PageChannel& channel, const Catalog& catalog, const CatalogEntry& entry,
+                      const Column& lvProp, std::span<const std::uint8_t> stored,
+                      const std::tm& now) {
   RowId at = entry.row;
   for (int hop = 0;; ++hop) {
     if (hop > 4) throw Error("the catalog row's overflow pointers do not end");
@@ -98,6 +102,14 @@ void updateCatalogLvProp(PageChannel& channel, const Catalog& catalog, const Cat
     std::vector<RowValue> values = toRowValues(decodeRow(bytes, cols));
     const std::size_t index = static_cast<std::size_t>(&lvProp - cols.data());
     values.at(index) = RowValue::of(std::vector<std::uint8_t>(stored.begin(), stored.end()));
+    // The table's design changed now, as its update date says.
+    if (const Column* updated = catalog.definition().findColumn("DateUpdate");
+        updated != nullptr && updated->type == kTypeDateTime) {
+      const std::uint64_t bits = std::bit_cast<std::uint64_t>(jetDate(now));
+      std::vector<std::uint8_t> date(8);
+      for (std::size_t i = 0; i < 8; ++i) date[i] = static_cast<std::uint8_t>(bits >> (8 * i));
+      values.at(static_cast<std::size_t>(updated - cols.data())) = RowValue::of(std::move(date));
+    }
     const std::vector<std::uint8_t> row = encodeRow(catalog.definition(), values, bytes.size());
     if (row.size() <= bytes.size() || row.size() - bytes.size() <= dataPageFreeSpace(page)) {
       replaceRow(page, at.row, row);
@@ -152,6 +164,7 @@ void addField(JetDatabase& database, std::uint32_t definitionPage, const NewFiel
   if (field.allowZeroLength)
     props.setColumnBoolean(field.name, "AllowZeroLength", *field.allowZeroLength, true);
   const std::vector<std::uint8_t> blob = props.serialize();
+  const std::tm now = channel.env().localTime();
 
   WriteTransaction transaction(channel);
   std::optional<LongValueMapRefs> maps;
@@ -169,7 +182,7 @@ void addField(JetDatabase& database, std::uint32_t definitionPage, const NewFiel
   }
   const std::vector<std::uint8_t> stored =
       writeLongValue(channel, propMaps, blob, kMaxInlineLongValue, preferPage);
-  updateCatalogLvProp(channel, catalog, entry, *lvProp, stored);
+  updateCatalogRow(channel, catalog, entry, *lvProp, stored, now);
   transaction.commit();
 }
 

@@ -5,7 +5,8 @@
 // (which may grow onto a further page), a memo column gets its two long-value
 // usage maps, and the field's Required and AllowZeroLength go into the
 // table's property blob (the LvProp long value of its MSysObjects row), which
-// is written anew and the catalog row updated to point at it. Existing rows
+// is written anew and the catalog row updated to point at it, its DateUpdate
+// set to the Env's local time. Existing rows
 // are not touched: their column count is below the new column's number, so
 // they read it as null. A refused addition changes nothing.
 //

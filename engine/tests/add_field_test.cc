@@ -17,6 +17,8 @@
 #include "engine/data_page.h"
 #include "engine/data_page_writer.h"
 #include "engine/engine.h"
+#include "engine/catalog.h"
+#include "engine/row.h"
 #include "engine/error.h"
 #include "engine/field_addition.h"
 #include "engine/in_use.h"
@@ -527,6 +529,70 @@ TEST(AddField, DamagedFilesAreRefusedNotTrusted) {
   EXPECT_GT(refused, 0);
 }
 
+// The real Env with a clock that stands still, so that two runs of the same
+// addition write the same bytes (the table's update date among them).
+class StillClockEnv final : public Env {
+ public:
+  std::unique_ptr<File> open(const std::string& path, OpenMode mode) override {
+    return base().open(path, mode);
+  }
+  bool exists(const std::string& path) override { return base().exists(path); }
+  void remove(const std::string& path) override { base().remove(path); }
+  void renameNoReplace(const std::string& from, const std::string& to) override {
+    base().renameNoReplace(from, to);
+  }
+  void syncDirectory(const std::string& dir) override { base().syncDirectory(dir); }
+  std::unique_ptr<FileLock> tryLockExclusive(const std::string& path) override {
+    return base().tryLockExclusive(path);
+  }
+  bool isLockedElsewhere(const std::string& path) override {
+    return base().isLockedElsewhere(path);
+  }
+  std::tm localTime() override {
+    std::tm t{};
+    t.tm_year = 2026 - 1900;
+    t.tm_mon = 11;
+    t.tm_mday = 7;
+    t.tm_hour = 9;
+    t.tm_min = 30;
+    return t;
+  }
+
+ private:
+  static Env& base() { return Env::system(); }
+};
+
+// The dates of a table's catalog row, as JSON values.
+std::pair<std::string, std::string> catalogDates(const std::string& path, const std::string& table) {
+  JetDatabase db(Env::system(), path, true, kPassword);
+  const Catalog cat = db.catalog();
+  const CatalogEntry* e = cat.findUserTable(table);
+  if (e == nullptr) throw Error("no table");
+  const auto row = readRowData(db.channel(), e->row);
+  if (!row) throw Error("no row");
+  const auto& cols = cat.definition().columns();
+  const std::vector<RawValue> values = decodeRow(*row, cols);
+  const PageSource pages = pageSourceOf(db.channel());
+  std::string created, updated;
+  for (std::size_t i = 0; i < cols.size(); ++i) {
+    if (cols[i].name == "DateCreate") created = toJson(decodeValue(cols[i], values[i], pages));
+    if (cols[i].name == "DateUpdate") updated = toJson(decodeValue(cols[i], values[i], pages));
+  }
+  return {created, updated};
+}
+
+TEST(AddField, TheTablesUpdateDateIsTheTimeOfTheChange) {
+  TempDir dir;
+  const std::string path = dir.copyFixture("sales-small.mdb");
+  const auto [created, updated] = catalogDates(path, "fisno");
+  StillClockEnv clock;
+  appendField(clock, path, kPassword, "fisno", createField("saat", 8));
+  const auto [createdNow, updatedNow] = catalogDates(path, "fisno");
+  EXPECT_EQ(createdNow, created);
+  EXPECT_NE(updatedNow, updated);
+  EXPECT_EQ(updatedNow, "\"2026-12-07 09:30:00\"");
+}
+
 // Cuts every write and every flush of an addition in turn: failed, or
 // followed by a crash (also one that loses what was not flushed). After
 // reopening with the real Env the file is exactly as before or as after.
@@ -535,7 +601,8 @@ void cutEveryStep(const std::string& fixture, const std::string& password,
   TempDir dir;
   const std::string reference = dir.copyFixture(fixture, "after.mdb");
   const auto before = fileBytes(reference);
-  appendField(Env::system(), reference, password, table, field);
+  StillClockEnv clock;
+  appendField(clock, reference, password, table, field);
   const auto after = fileBytes(reference);
   ASSERT_NE(before, after);
 
@@ -549,7 +616,7 @@ void cutEveryStep(const std::string& fixture, const std::string& password,
         for (int n = 1; n < 200; ++n) {
           const std::string path = dir.copyFixture(fixture, "cut.mdb");
           std::filesystem::remove(PageChannel::journalPath(path));
-          FaultEnv env(Env::system());
+          FaultEnv env(clock);
           env.loseUnsyncedOnCrash(lose);
           env.arm(kind, mode, n);
           bool threw = false;
