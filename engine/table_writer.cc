@@ -52,6 +52,35 @@ bool sameKey(const IndexEntry& a, const IndexEntry& b) {
 
 }  // namespace
 
+namespace {
+
+// Sets page's bit on the map page that slot `slot` of a page-indirect map
+// row points to, allocating that map page when the slot is empty.
+void setIndirectBit(PageChannel& channel, std::vector<std::uint8_t>& row, std::uint32_t page) {
+  std::size_t slot = page / kPagesPerMapPage;
+  std::size_t at = 1 + 4 * slot;
+  if (at + 4 > row.size())
+    throw Error("a usage map of " + std::to_string(row.size()) + " bytes cannot list page " +
+                std::to_string(page));
+  std::uint32_t mapPage = ByteReader(row, "usage map").u32(at);
+  Page m{};
+  if (mapPage == 0) {
+    mapPage = channel.allocatePage();
+    m[0] = kPageTypeUsageMap;
+    m[1] = 0x01;
+    for (std::size_t i = 0; i < 4; ++i) row[at + i] = static_cast<std::uint8_t>(mapPage >> (8 * i));
+  } else {
+    if (mapPage >= channel.pageCount()) throw Error("usage map page beyond the file");
+    m = channel.readPage(mapPage);
+    if (m[0] != kPageTypeUsageMap) throw Error(pageText(mapPage) + " is not a usage map page");
+  }
+  std::size_t bit = page % kPagesPerMapPage;
+  m[kMapPageData + bit / 8] = static_cast<std::uint8_t>(m[kMapPageData + bit / 8] | 1u << (bit % 8));
+  channel.writePage(mapPage, m);
+}
+
+}  // namespace
+
 void addPageToUsageMap(PageChannel& channel, UsageMapRef ref, std::uint32_t page) {
   Page p = channel.readPage(ref.page);
   auto [start, end] = rowBounds(p, ref.page, ref.row);
@@ -63,40 +92,38 @@ void addPageToUsageMap(PageChannel& channel, UsageMapRef ref, std::uint32_t page
     std::uint32_t first = r.u32(1);
     std::size_t bits = (row.size() - 5) * 8;
     if (bits == 0) throw Error("usage map without a bitmap");
-    if (page < first || page - first >= bits) {
+    if (page >= first && page - first < bits) {
+      std::size_t i = page - first;
+      row[5 + i / 8] = static_cast<std::uint8_t>(row[5 + i / 8] | 1u << (i % 8));
+    } else {
       std::vector<std::uint32_t> pages{page};
       for (std::size_t i = 0; i < bits; ++i)
         if (row[5 + i / 8] >> (i % 8) & 1) pages.push_back(first + static_cast<std::uint32_t>(i));
       auto [lo, hi] = std::minmax_element(pages.begin(), pages.end());
-      if (*hi - *lo >= bits)
-        throw Error("the usage map at " + pageText(ref.page) + " cannot take " + pageText(page) +
-                    " without changing its form");
-      first = *lo;
-      std::fill(row.begin() + 5, row.end(), std::uint8_t{0});
-      for (std::uint32_t q : pages) {
-        std::size_t i = q - first;
-        row[5 + i / 8] = static_cast<std::uint8_t>(row[5 + i / 8] | 1u << (i % 8));
+      std::fill(row.begin() + 1, row.end(), std::uint8_t{0});
+      if (*hi - *lo < bits) {
+        // The window moves to start at the lowest page listed.
+        first = *lo;
+        for (std::uint32_t q : pages) {
+          std::size_t i = q - first;
+          row[5 + i / 8] = static_cast<std::uint8_t>(row[5 + i / 8] | 1u << (i % 8));
+        }
+        for (std::size_t i = 0; i < 4; ++i) row[1 + i] = static_cast<std::uint8_t>(first >> (8 * i));
+      } else {
+        // Too far apart for the inline form: the map becomes page-indirect.
+        row[0] = 1;
+        for (std::uint32_t q : pages) setIndirectBit(channel, row, q);
+        p = channel.readPage(ref.page);  // allocating may have changed the global map only
       }
-      for (std::size_t i = 0; i < 4; ++i) row[1 + i] = static_cast<std::uint8_t>(first >> (8 * i));
-    } else {
-      std::size_t i = page - first;
-      row[5 + i / 8] = static_cast<std::uint8_t>(row[5 + i / 8] | 1u << (i % 8));
     }
-    std::copy(row.begin(), row.end(), p.begin() + static_cast<std::ptrdiff_t>(start));
-    channel.writePage(ref.page, p);
-    return;
+  } else if (type == 1) {
+    setIndirectBit(channel, row, page);
+    p = channel.readPage(ref.page);
+  } else {
+    throw Error("unknown usage map type " + std::to_string(type));
   }
-  if (type != 1) throw Error("unknown usage map type " + std::to_string(type));
-  std::size_t slot = page / kPagesPerMapPage;
-  if (1 + 4 * slot + 4 > row.size() || r.u32(1 + 4 * slot) == 0)
-    throw Error("the usage map at " + pageText(ref.page) + " has no map page for " + pageText(page));
-  std::uint32_t mapPage = r.u32(1 + 4 * slot);
-  if (mapPage >= channel.pageCount()) throw Error("usage map page beyond the file");
-  Page m = channel.readPage(mapPage);
-  if (m[0] != kPageTypeUsageMap) throw Error(pageText(mapPage) + " is not a usage map page");
-  std::size_t bit = page % kPagesPerMapPage;
-  m[kMapPageData + bit / 8] = static_cast<std::uint8_t>(m[kMapPageData + bit / 8] | 1u << (bit % 8));
-  channel.writePage(mapPage, m);
+  std::copy(row.begin(), row.end(), p.begin() + static_cast<std::ptrdiff_t>(start));
+  channel.writePage(ref.page, p);
 }
 
 TableWriter::TableWriter(PageChannel& channel, std::uint32_t definitionPage)

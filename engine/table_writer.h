@@ -86,8 +86,10 @@ IndexEntry indexEntryOf(const TableDefinition& definition, std::size_t realIndex
 
 // Adds page to the usage map at ref (within the open transaction). Inline
 // maps move their start page when the page lies outside them and all their
-// pages still fit; page-indirect maps set the bit on their existing map page.
-// Error when the map cannot take the page (it would have to change form).
+// pages still fit, else they become page-indirect (type 1, as Jackcess's
+// reference maps); page-indirect maps set the bit on the map page of the
+// page's range, allocating it when the range has none yet. Error when the
+// map row has no slot for the page's range.
 void addPageToUsageMap(PageChannel& channel, UsageMapRef ref, std::uint32_t page);
 
 // Appends a row to a table in one write transaction of its own: values by
