@@ -470,6 +470,21 @@ TEST(AddField, RefusalsLeaveTheFileUnchanged) {
   EXPECT_EQ(fileBytes(path), once);
 }
 
+TEST(AddField, ASecondConnectionOfThisProgramAddsAndTheFirstSeesIt) {
+  TempDir dir;
+  const std::string path = dir.copyFixture("sales-small.mdb");
+  auto engine = makeJetEngine(Env::system());
+  auto first = engine->openDatabase(path, false, false, ";pwd=zorpelnik");
+  auto satislar = first->tableDef("satislar");
+  appendField(Env::system(), path, kPassword, "satislar", createField("kar", 5));
+  const auto fields = satislar->fields();
+  ASSERT_FALSE(fields.empty());
+  EXPECT_EQ(fields.back().name, "kar");
+  // And the first connection adds one of its own after it.
+  satislar->appendField(createField("teslim", 4));
+  EXPECT_EQ(first->tableDef("SATISLAR")->fields().back().name, "teslim");
+}
+
 TEST(AddField, AutoIncrementOnAnEmptyTable) {
   TempDir dir;
   const std::string path = dir.copyFixture("testV2000.mdb");
