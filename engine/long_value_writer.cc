@@ -7,13 +7,13 @@
 
 #include "engine/data_page.h"
 #include "engine/error.h"
+#include "engine/table_writer.h"
 
 namespace engine {
 namespace {
 
 constexpr std::size_t kChainPointerSize = 4;
 constexpr std::uint16_t kDeletedRowFlags = DataPage::kDeletedFlag | DataPage::kOverflowFlag;
-constexpr std::uint32_t kPagesPerMapPage = (kPageSize - 4) * 8;
 
 std::uint16_t get16(std::span<const std::uint8_t> b, std::size_t at) {
   return static_cast<std::uint16_t>(b[at] | (b[at + 1] << 8));
@@ -107,11 +107,6 @@ void deleteRow(PageChannel& channel, std::uint32_t pageNo, std::uint16_t row) {
   channel.writePage(pageNo, page);
 }
 
-// Adds a page to a usage map: inline maps move their window when all their
-// pages and the new one fit it; page-indirect maps set the bit on their
-// existing map page. Error when the map cannot take the page.
-void listPageInUsageMap(PageChannel& channel, UsageMapRef ref, std::uint32_t pageNo);
-
 // A new LVAL page holding `row`, listed in the given maps.
 std::pair<std::uint32_t, std::uint16_t> rowOnNewPage(PageChannel& channel,
                                                      std::span<const std::uint8_t> row,
@@ -121,7 +116,7 @@ std::pair<std::uint32_t, std::uint16_t> rowOnNewPage(PageChannel& channel,
   const auto number = addRowToPage(page, row);
   if (!number) throw Error("a long value row does not fit on a new page");
   channel.writePage(n, page);
-  for (const UsageMapRef& m : maps) listPageInUsageMap(channel, m, n);
+  for (const UsageMapRef& m : maps) addPageToUsageMap(channel, m, n);
   return {n, *number};
 }
 
@@ -145,84 +140,6 @@ std::optional<std::uint16_t> addRowToPage(Page& page, std::span<const std::uint8
   put16(page, 2, free - row.size() - 2);
   return rows;
 }
-
-namespace {
-
-void listPageInUsageMap(PageChannel& channel, UsageMapRef ref, std::uint32_t pageNo) {
-  if (ref.page == 0 || ref.page >= channel.pageCount())
-    throw Error("usage map on page " + std::to_string(ref.page) + " lies outside the file");
-  Page page = channel.readPage(ref.page);
-  const DataPage dp(page, ref.page);
-  const RowPointer p = dp.row(ref.row);
-  if (p.deleted) throw Error("the usage map row on page " + std::to_string(ref.page) + " is deleted");
-  const std::span<std::uint8_t> row(page.data() + p.start, std::size_t{p.end} - p.start);
-  if (row.empty()) throw Error("empty usage map row");
-
-  if (row[0] == 0) {
-    if (row.size() < 5) throw Error("usage map row too short");
-    const std::uint32_t first = get32(row, 1);
-    const std::span<std::uint8_t> bits = row.subspan(5);
-    const std::uint64_t covered = std::uint64_t{bits.size()} * 8;
-    auto setBit = [&bits](std::uint64_t i) { bits[i / 8] |= static_cast<std::uint8_t>(1u << (i % 8)); };
-    if (pageNo >= first && pageNo - first < covered) {
-      setBit(pageNo - first);
-    } else {
-      // Move the map's window so that it covers the pages it lists and the
-      // new one.
-      std::vector<std::uint32_t> listed{pageNo};
-      for (std::size_t i = 0; i < covered; ++i)
-        if ((bits[i / 8] >> (i % 8)) & 1u) listed.push_back(static_cast<std::uint32_t>(first + i));
-      const auto [lo, hi] = std::minmax_element(listed.begin(), listed.end());
-      if (std::uint64_t{*hi} - *lo >= covered) {
-        // Too far apart for the inline form: the map becomes page-indirect,
-        // one usage-map page holding them all.
-        std::vector<std::uint32_t> pages = std::move(listed);
-        const std::uint32_t highest = *std::max_element(pages.begin(), pages.end());
-        if (highest >= kPagesPerMapPage || row.size() < 5)
-          throw Error("the usage map on page " + std::to_string(ref.page) +
-                      " cannot list page " + std::to_string(pageNo));
-        const std::uint32_t mapPageNo = channel.allocatePage();
-        Page mapPage{};
-        mapPage[0] = kPageTypeUsageMap;
-        mapPage[1] = 0x01;
-        for (std::uint32_t q : pages) mapPage[4 + q / 8] |= static_cast<std::uint8_t>(1u << (q % 8));
-        channel.writePage(mapPageNo, mapPage);
-        page = channel.readPage(ref.page);  // allocatePage may have changed nothing here, but be sure
-        const std::span<std::uint8_t> again(page.data() + p.start, std::size_t{p.end} - p.start);
-        std::fill(again.begin(), again.end(), std::uint8_t{0});
-        again[0] = 1;
-        put32(again, 1, mapPageNo);
-        channel.writePage(ref.page, page);
-        return;
-      }
-      const std::uint32_t start = *lo;
-      std::fill(bits.begin(), bits.end(), std::uint8_t{0});
-      put32(row, 1, start);
-      for (std::uint32_t q : listed) setBit(q - start);
-    }
-    channel.writePage(ref.page, page);
-    return;
-  }
-  if (row[0] == 1) {
-    const std::size_t slot = 1 + 4 * std::size_t{pageNo / kPagesPerMapPage};
-    if (slot + 4 > row.size())
-      throw Error("the usage map on page " + std::to_string(ref.page) + " cannot list page " +
-                  std::to_string(pageNo));
-    const std::uint32_t mapPageNo = get32(row, slot);
-    if (mapPageNo == 0 || mapPageNo >= channel.pageCount())
-      throw Error("the usage map has no map page for page " + std::to_string(pageNo));
-    Page mapPage = channel.readPage(mapPageNo);
-    if (mapPage[0] != kPageTypeUsageMap)
-      throw Error("page " + std::to_string(mapPageNo) + " is not a usage map page");
-    const std::uint32_t bit = pageNo % kPagesPerMapPage;
-    mapPage[4 + bit / 8] |= static_cast<std::uint8_t>(1u << (bit % 8));
-    channel.writePage(mapPageNo, mapPage);
-    return;
-  }
-  throw Error("unknown usage map type " + std::to_string(row[0]));
-}
-
-}  // namespace
 
 std::vector<std::uint8_t> writeLongValue(PageChannel& channel, const LongValueColumnMaps& maps,
                                          std::span<const std::uint8_t> data,
