@@ -328,7 +328,9 @@ AppendedRow appendRow(PageChannel& channel, std::uint32_t definitionPage,
   std::vector<RowValue> row(cols.size());
   for (std::size_t i = 0; i < cols.size(); ++i)
     if (cols[i].isBoolean()) row[i] = RowValue::ofBoolean(false);
-  for (const auto& [name, value] : values) {
+  for (const auto& entry : values) {
+    const std::string& name = entry.first;
+    const RowValue& value = entry.second;
     auto c = std::find_if(cols.begin(), cols.end(),
                           [&name](const Column& col) { return caseInsensitiveEqual(col.name, name); });
     if (c == cols.end()) throw Error("the table has no column '" + name + "'");
