@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <vector>
 
 #include "engine/byte_reader.h"
 #include "engine/error.h"
@@ -59,6 +60,22 @@ std::array<std::uint8_t, 4> DatabaseHeader::passwordMask(double creationDate) {
   auto u = static_cast<std::uint32_t>(day);
   return {static_cast<std::uint8_t>(u), static_cast<std::uint8_t>(u >> 8),
           static_cast<std::uint8_t>(u >> 16), static_cast<std::uint8_t>(u >> 24)};
+}
+
+std::array<std::uint8_t, DatabaseHeader::kPasswordLength> DatabaseHeader::maskPassword(
+    std::string_view password, double creationDate) {
+  const std::vector<std::uint8_t> units = utf8ToUtf16le(password);
+  if (units.size() > kPasswordLength)
+    throw Error("a database password has at most " + std::to_string(kPasswordLength / 2) +
+                " characters");
+  for (std::size_t i = 0; i + 1 < units.size(); i += 2)
+    if (units[i] == 0 && units[i + 1] == 0)
+      throw Error("a database password cannot hold a NUL character");
+  const auto mask = passwordMask(creationDate);
+  std::array<std::uint8_t, kPasswordLength> out{};
+  for (std::size_t i = 0; i < kPasswordLength; ++i)
+    out[i] = static_cast<std::uint8_t>((i < units.size() ? units[i] : 0) ^ mask[i % 4]);
+  return out;
 }
 
 DatabaseHeader DatabaseHeader::read(PageChannel& channel, std::uint64_t fileSize) {

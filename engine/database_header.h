@@ -39,6 +39,13 @@ class DatabaseHeader {
   static const std::array<std::uint8_t, kMaskedLength>& maskStream();
   // The 4-byte mask the password is further masked with.
   static std::array<std::uint8_t, 4> passwordMask(double creationDate);
+  // The password field as it is stored in the decoded header region (the
+  // inverse of what parse() undoes): the password in UTF-16LE, zero-padded
+  // to kPasswordLength bytes, masked with passwordMask(creationDate). The
+  // empty password gives the mask alone. Error when the password is longer
+  // than 20 UTF-16 code units, holds a NUL character or is not UTF-8.
+  static std::array<std::uint8_t, kPasswordLength> maskPassword(std::string_view password,
+                                                               double creationDate);
 
   bool hasPassword() const { return !password_.empty(); }
   // The stored password, UTF-8.

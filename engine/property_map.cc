@@ -198,9 +198,7 @@ bool PropertyMaps::allowZeroLength(std::string_view columnName) const {
   return columnBoolean(columnName, "AllowZeroLength");
 }
 
-void PropertyMaps::setColumnBoolean(std::string_view columnName, std::string_view propertyName,
-                                    bool value, bool ddl) {
-  present_ = true;
+std::uint16_t PropertyMaps::nameIndexOf(std::string_view propertyName) {
   std::size_t index = 0;
   while (index < names_.size() && names_[index] != propertyName) ++index;
   if (index == names_.size()) {
@@ -212,6 +210,44 @@ void PropertyMaps::setColumnBoolean(std::string_view columnName, std::string_vie
       namePoolPosition_ = 0;
     }
   }
+  return static_cast<std::uint16_t>(index);
+}
+
+void PropertyMaps::setObjectProperty(std::string_view propertyName, std::uint8_t type,
+                                     std::vector<std::uint8_t> data, std::uint8_t flag) {
+  present_ = true;
+  const std::uint16_t index = nameIndexOf(propertyName);
+  PropertyMap* map = nullptr;
+  for (auto& m : maps_)
+    if (!m.hasName && m.type == kPropertyObjectMap) map = &m;
+  if (map == nullptr) {
+    PropertyMap m;
+    m.type = kPropertyObjectMap;
+    m.namePadding = {0, 0};  // a name of length 0, as Access writes the object's map
+    maps_.insert(maps_.begin(), std::move(m));
+    if (hasNamePool_ && namePoolPosition_ > 0) ++namePoolPosition_;
+    map = &maps_.front();
+  }
+  for (auto& p : map->properties) {
+    if (p.name == propertyName) {
+      p.type = type;
+      p.data = std::move(data);
+      return;
+    }
+  }
+  Property p;
+  p.name = std::string(propertyName);
+  p.flag = flag;
+  p.type = type;
+  p.nameIndex = index;
+  p.data = std::move(data);
+  map->properties.push_back(std::move(p));
+}
+
+void PropertyMaps::setColumnBoolean(std::string_view columnName, std::string_view propertyName,
+                                    bool value, bool ddl) {
+  present_ = true;
+  const std::uint16_t index = nameIndexOf(propertyName);
   PropertyMap* map = nullptr;
   for (auto& m : maps_)
     if (m.hasName && caseInsensitiveEqual(m.name, columnName)) map = &m;
@@ -235,7 +271,7 @@ void PropertyMaps::setColumnBoolean(std::string_view columnName, std::string_vie
   p.name = std::string(propertyName);
   p.flag = ddl ? 1 : 0;
   p.type = kPropertyTypeBoolean;
-  p.nameIndex = static_cast<std::uint16_t>(index);
+  p.nameIndex = index;
   p.data = {static_cast<std::uint8_t>(value ? 1 : 0)};
   map->properties.push_back(std::move(p));
 }

@@ -77,9 +77,16 @@ class PropertyMaps {
   // AllowZeroLength, carry it), else 0; an existing one keeps its flag.
   void setColumnBoolean(std::string_view columnName, std::string_view propertyName, bool value,
                         bool ddl = false);
+  // Sets a property of the object itself (the map without a name, added as
+  // the first map when missing): its column type byte, stored bytes and
+  // flag. An existing property keeps its flag.
+  void setObjectProperty(std::string_view propertyName, std::uint8_t type,
+                         std::vector<std::uint8_t> data, std::uint8_t flag = 0);
 
  private:
   bool columnBoolean(std::string_view columnName, std::string_view propertyName) const;
+  // The property name's index in the pool, adding it when missing.
+  std::uint16_t nameIndexOf(std::string_view propertyName);
 
   bool present_ = false;  // parsed from a non-empty blob or given a property
   std::string magic_ = std::string("MR2\0", 4);

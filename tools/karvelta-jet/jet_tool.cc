@@ -15,6 +15,7 @@
 #include <optional>
 #include <string>
 
+#include "engine/database_creator.h"
 #include "engine/engine.h"
 #include "engine/error.h"
 #include "engine/jet_database.h"
@@ -29,7 +30,8 @@ constexpr const char* kUsage =
     "       karvelta-jet rows DB TABLE [--password P]\n"
     "       karvelta-jet add-field DB TABLE FIELD TYPECODE [SIZE] [--password P]\n"
     "       karvelta-jet rename DB OLD NEW [--password P]\n"
-    "       karvelta-jet create-table DB NAME [--password P]\n";
+    "       karvelta-jet create-table DB NAME [--password P]\n"
+    "       karvelta-jet new-database DB [--password P]\n";
 
 // The command line after the subcommand: positional arguments and options.
 struct Arguments {
@@ -190,6 +192,14 @@ int createTableCommand(const Arguments& a, std::ostream&, engine::Env& env) {
   return 0;
 }
 
+// Writes a new, empty database (refused when the file exists). Prints
+// nothing on success.
+int newDatabaseCommand(const Arguments& a, std::ostream&, engine::Env& env) {
+  requirePositional(a, 1, "DB");
+  engine::createDatabase(env, a.positional[0], option(a, "--password"));
+  return 0;
+}
+
 using Command = std::function<int(const Arguments&, std::ostream&, engine::Env&)>;
 
 // Subcommands by name; later ones (rename, create-table, add-field,
@@ -201,6 +211,7 @@ const std::map<std::string, Command>& commands() {
       {"add-field", addFieldCommand},
       {"rename", renameCommand},
       {"create-table", createTableCommand},
+      {"new-database", newDatabaseCommand},
   };
   return table;
 }
