@@ -21,6 +21,7 @@
 #include "engine/jet_database.h"
 #include "engine/long_value.h"
 #include "engine/value.h"
+#include "tools/karvelta-jet/sample_database.h"
 
 namespace jettool {
 namespace {
@@ -31,7 +32,8 @@ constexpr const char* kUsage =
     "       karvelta-jet add-field DB TABLE FIELD TYPECODE [SIZE] [--password P]\n"
     "       karvelta-jet rename DB OLD NEW [--password P]\n"
     "       karvelta-jet create-table DB NAME [--password P]\n"
-    "       karvelta-jet new-database DB [--password P]\n";
+    "       karvelta-jet new-database DB [--password P]\n"
+    "       karvelta-jet new-sample DIR [--rows N]\n";
 
 // The command line after the subcommand: positional arguments and options.
 struct Arguments {
@@ -40,7 +42,7 @@ struct Arguments {
 };
 
 // Options that take a value; every subcommand accepts these.
-bool takesValue(const std::string& option) { return option == "--password"; }
+bool takesValue(const std::string& option) { return option == "--password" || option == "--rows"; }
 
 Arguments parseArguments(const std::vector<std::string>& args, std::size_t from) {
   Arguments a;
@@ -200,6 +202,21 @@ int newDatabaseCommand(const Arguments& a, std::ostream&, engine::Env& env) {
   return 0;
 }
 
+// Writes the demo sales database DIR/satis.mdb with N sales rows and the
+// settings file DIR/PLX.dll naming it; prints the database's path.
+int newSampleCommand(const Arguments& a, std::ostream& out, engine::Env& env) {
+  requirePositional(a, 1, "DIR");
+  std::size_t rows = kSampleDefaultRows;
+  if (a.options.count("--rows")) {
+    const std::string& n = a.options.at("--rows");
+    if (n.empty() || n.size() > 9 || n.find_first_not_of("0123456789") != std::string::npos)
+      throw engine::Error("--rows takes a number of rows, not '" + n + "'");
+    rows = std::stoul(n);
+  }
+  out << writeSample(env, a.positional[0], rows) << "\n";
+  return 0;
+}
+
 using Command = std::function<int(const Arguments&, std::ostream&, engine::Env&)>;
 
 // Subcommands by name; later ones (rename, create-table, add-field,
@@ -212,6 +229,7 @@ const std::map<std::string, Command>& commands() {
       {"rename", renameCommand},
       {"create-table", createTableCommand},
       {"new-database", newDatabaseCommand},
+      {"new-sample", newSampleCommand},
   };
   return table;
 }

@@ -1,0 +1,364 @@
+#include "engine/row_appender.h"
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <string>
+
+#include "engine/byte_reader.h"
+#include "engine/data_page.h"
+#include "engine/data_page_writer.h"
+#include "engine/error.h"
+#include "engine/long_value.h"
+#include "engine/long_value_writer.h"
+#include "engine/text_codec.h"
+#include "engine/usage_map.h"
+
+namespace engine {
+namespace {
+
+constexpr std::uint8_t kUserTable = 0x4E;
+constexpr std::size_t kMapPageData = 4;
+constexpr std::uint32_t kPagesPerMapPage = (kPageSize - kMapPageData) * 8;
+// The bytes of an LVAL chain row that carry data (4 go to the next pointer).
+constexpr std::size_t kChainPart = kMaxLongValueRow - 4;
+
+void put32(Page& p, std::size_t at, std::uint32_t v) {
+  for (std::size_t i = 0; i < 4; ++i) p[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
+}
+
+std::vector<std::uint8_t> littleEndian(std::uint64_t v, std::size_t bytes) {
+  std::vector<std::uint8_t> out(bytes);
+  for (std::size_t i = 0; i < bytes; ++i) out[i] = static_cast<std::uint8_t>(v >> (8 * i));
+  return out;
+}
+
+// Days from 1970-01-01 of a proleptic Gregorian date (H. Hinnant's method).
+std::int64_t daysFromCivil(std::int64_t y, unsigned m, unsigned d) {
+  y -= m <= 2;
+  const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
+  const auto yoe = static_cast<unsigned>(y - era * 400);
+  const unsigned doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
+  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
+}
+
+bool leapYear(int y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
+
+std::string columnText(const Column& c) { return "column '" + c.name + "'"; }
+
+const char* kindName(FieldValue::Kind k) {
+  switch (k) {
+    case FieldValue::Kind::Null: return "null";
+    case FieldValue::Kind::Boolean: return "a yes/no value";
+    case FieldValue::Kind::Long: return "a whole number";
+    case FieldValue::Kind::Currency: return "a currency amount";
+    case FieldValue::Kind::DateTime: return "a date";
+    case FieldValue::Kind::Text: return "text";
+  }
+  return "a value";
+}
+
+// Removes page from the usage map at ref when the map lists it (inline: its
+// bit in the window; page-indirect: its bit on the map page of its range).
+void removePageFromUsageMap(PageChannel& channel, UsageMapRef ref, std::uint32_t page) {
+  Page p = channel.readPage(ref.page);
+  const DataPage dp(p, ref.page);
+  const RowPointer at = dp.row(ref.row);
+  ByteReader r(dp.rowBytes(ref.row), "usage map");
+  const std::uint8_t type = r.u8(0);
+  if (type == 0) {
+    const std::uint32_t first = r.u32(1);
+    const std::size_t bits = (std::size_t{at.end} - at.start - 5) * 8;
+    if (page < first || page - first >= bits) return;
+    const std::size_t i = page - first;
+    const std::size_t byte = at.start + 5 + i / 8;
+    p[byte] = static_cast<std::uint8_t>(p[byte] & ~(1u << (i % 8)));
+    channel.writePage(ref.page, p);
+  } else if (type == 1) {
+    const std::size_t slot = 1 + 4 * std::size_t{page / kPagesPerMapPage};
+    if (slot + 4 > std::size_t{at.end} - at.start) return;
+    const std::uint32_t mapPage = r.u32(slot);
+    if (mapPage == 0) return;
+    if (mapPage >= channel.pageCount()) throw Error("usage map page beyond the file");
+    Page m = channel.readPage(mapPage);
+    if (m[0] != kPageTypeUsageMap) throw Error("page " + std::to_string(mapPage) + " is not a usage map page");
+    const std::size_t bit = page % kPagesPerMapPage;
+    m[kMapPageData + bit / 8] = static_cast<std::uint8_t>(m[kMapPageData + bit / 8] & ~(1u << (bit % 8)));
+    channel.writePage(mapPage, m);
+  } else {
+    throw Error("unknown usage map type " + std::to_string(type));
+  }
+}
+
+// Pages a long value of this many bytes may take.
+std::size_t longValuePages(std::size_t bytes) {
+  if (bytes <= kMaxInlineLongValue) return 0;
+  if (bytes <= kMaxLongValueRow) return 1;
+  return (bytes + kChainPart - 1) / kChainPart;
+}
+
+}  // namespace
+
+double jetDateTime(int year, int month, int day, int hour, int minute, int second) {
+  static constexpr int kMonthDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  if (year < 100 || year > 9999 || month < 1 || month > 12 || day < 1 ||
+      day > kMonthDays[month - 1] + (month == 2 && leapYear(year) ? 1 : 0) || hour < 0 ||
+      hour > 23 || minute < 0 || minute > 59 || second < 0 || second > 59)
+    throw Error("no such date and time: " + std::to_string(year) + "-" + std::to_string(month) +
+                "-" + std::to_string(day) + " " + std::to_string(hour) + ":" +
+                std::to_string(minute) + ":" + std::to_string(second));
+  const std::int64_t days = daysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) -
+                            daysFromCivil(1899, 12, 30);
+  const double fraction = (hour * 3600.0 + minute * 60.0 + second) / 86400.0;
+  const auto whole = static_cast<double>(days);
+  return days >= 0 ? whole + fraction : whole - fraction;
+}
+
+// The row's values in stored form, long values still to be written.
+struct RowAppender::Prepared {
+  std::vector<RowValue> values;  // one per definition column
+  struct LongValue {
+    std::size_t column;
+    std::vector<std::uint8_t> data;
+  };
+  std::vector<LongValue> longValues;
+  std::size_t pages = 1;  // a bound of the new pages the row needs
+};
+
+RowAppender::RowAppender(PageChannel& channel, std::uint32_t definitionPage,
+                         std::size_t pagesPerCommit)
+    : channel_(channel), definitionPage_(definitionPage),
+      pagesPerCommit_(std::max<std::size_t>(pagesPerCommit, 1)),
+      definition_(TableDefinition::read(channel, definitionPage)) {
+  if (definition_.tableType() != kUserTable)
+    throw Error("rows are appended to user tables only");
+  if (!definition_.realIndexes().empty() || !definition_.logicalIndexes().empty())
+    throw Error("the table has an index; rows are appended only to tables without one");
+  for (const Column& c : definition_.columns())
+    if ((c.autoIncrement() && c.type != kTypeLong) || c.autoGuid())
+      throw Error(columnText(c) + " is numbered in a way that is not supported");
+  rowCount_ = definition_.rowCount();
+  lastAutoNumber_ = definition_.lastAutoNumber();
+  beginTransaction();
+}
+
+RowAppender::~RowAppender() {
+  if (!broken_ && channel_.inTransaction()) channel_.rollback();
+}
+
+void RowAppender::beginTransaction() {
+  channel_.begin();
+  pendingRows_ = 0;
+  pendingPages_ = 0;
+}
+
+void RowAppender::failed() {
+  broken_ = true;
+  if (channel_.inTransaction()) channel_.rollback();
+}
+
+RowAppender::Prepared RowAppender::prepare(const FieldValues& values) const {
+  const auto& cols = definition_.columns();
+  // Which column each value is for; the previous call's answer when the
+  // names are the same.
+  bool same = values.size() == lastNames_.size();
+  for (std::size_t i = 0; same && i < values.size(); ++i) same = values[i].first == lastNames_[i];
+  if (!same) {
+    std::vector<std::size_t> found;
+    for (const auto& [name, value] : values) {
+      auto c = std::find_if(cols.begin(), cols.end(),
+                            [&n = name](const Column& col) { return caseInsensitiveEqual(col.name, n); });
+      if (c == cols.end()) throw Error("the table has no column '" + name + "'");
+      const auto index = static_cast<std::size_t>(c - cols.begin());
+      if (std::find(found.begin(), found.end(), index) != found.end())
+        throw Error(columnText(*c) + " is given twice");
+      found.push_back(index);
+    }
+    lastNames_.clear();
+    for (const auto& v : values) lastNames_.push_back(v.first);
+    lastColumns_ = std::move(found);
+  }
+
+  Prepared p;
+  p.values.resize(cols.size());
+  for (std::size_t i = 0; i < cols.size(); ++i)
+    if (cols[i].isBoolean()) p.values[i] = RowValue::ofBoolean(false);
+  for (std::size_t v = 0; v < values.size(); ++v) {
+    const std::size_t i = lastColumns_[v];
+    const Column& c = cols[i];
+    const FieldValue& value = values[v].second;
+    if (c.autoIncrement()) throw Error(columnText(c) + " is numbered by the engine");
+    if (value.kind == FieldValue::Kind::Null) continue;
+    auto expect = [&](FieldValue::Kind k) {
+      if (value.kind != k)
+        throw Error(columnText(c) + " of type " + columnTypeName(c.type) + " cannot take " +
+                    kindName(value.kind));
+    };
+    switch (c.type) {
+      case kTypeBoolean:
+        expect(FieldValue::Kind::Boolean);
+        p.values[i] = RowValue::ofBoolean(value.boolean);
+        break;
+      case kTypeByte:
+      case kTypeInteger:
+      case kTypeLong: {
+        expect(FieldValue::Kind::Long);
+        const std::int64_t lo = c.type == kTypeByte ? 0 : c.type == kTypeInteger ? -32768 : INT32_MIN;
+        const std::int64_t hi = c.type == kTypeByte ? 255 : c.type == kTypeInteger ? 32767 : INT32_MAX;
+        if (value.integer < lo || value.integer > hi)
+          throw Error(columnText(c) + " cannot hold " + std::to_string(value.integer));
+        p.values[i] = RowValue::of(littleEndian(static_cast<std::uint64_t>(value.integer), fixedValueSize(c)));
+        break;
+      }
+      case kTypeCurrency:
+        expect(FieldValue::Kind::Currency);
+        p.values[i] = RowValue::of(littleEndian(static_cast<std::uint64_t>(value.integer), 8));
+        break;
+      case kTypeDateTime:
+        expect(FieldValue::Kind::DateTime);
+        if (!std::isfinite(value.days)) throw Error(columnText(c) + " cannot hold a date that is not a number");
+        p.values[i] = RowValue::of(littleEndian(std::bit_cast<std::uint64_t>(value.days), 8));
+        break;
+      case kTypeText: {
+        expect(FieldValue::Kind::Text);
+        const std::size_t units = utf8ToUtf16le(value.text).size() / 2;
+        if (units > c.length / 2u)
+          throw Error(columnText(c) + " holds at most " + std::to_string(c.length / 2u) +
+                      " characters, not " + std::to_string(units));
+        p.values[i] = RowValue::of(encodeTextValue(value.text, c.compressedUnicode()));
+        break;
+      }
+      case kTypeMemo: {
+        expect(FieldValue::Kind::Text);
+        std::vector<std::uint8_t> data = encodeTextValue(value.text, c.compressedUnicode());
+        if (data.size() > 0xFFFFFF) throw Error(columnText(c) + " holds at most 16 MB");
+        p.pages += longValuePages(data.size());
+        p.longValues.push_back({i, std::move(data)});
+        break;
+      }
+      default:
+        throw Error(columnText(c) + " of type " + columnTypeName(c.type) +
+                    " is not supported for appended rows");
+    }
+  }
+  return p;
+}
+
+std::vector<RowValue> RowAppender::storeValues(Prepared& prepared) {
+  for (auto& lv : prepared.longValues) {
+    const Column& c = definition_.columns()[lv.column];
+    const auto& maps = definition_.columnUsageMaps();
+    auto m = std::find_if(maps.begin(), maps.end(),
+                          [&c](const ColumnUsageMaps& u) { return u.columnNumber == c.number; });
+    if (m == maps.end()) throw Error(columnText(c) + " has no long-value usage maps");
+    std::vector<std::uint8_t> stored = writeLongValue(
+        channel_, LongValueColumnMaps{m->ownedPages, m->freeSpacePages}, lv.data,
+        kMaxInlineLongValue, lastLongValuePage_);
+    const LongValueHeader h = parseLongValueHeader(stored);
+    if (h.flags == kLongValueSinglePage) lastLongValuePage_ = h.page;
+    prepared.values[lv.column] = RowValue::of(std::move(stored));
+  }
+  return std::move(prepared.values);
+}
+
+void RowAppender::flushPage() {
+  if (pageDirty_) channel_.writePage(pageNumber_, page_);
+  pageDirty_ = false;
+}
+
+RowId RowAppender::placeRow(const std::vector<std::uint8_t>& row) {
+  if (!located_) {
+    // The last page of the table that the free-space map lists.
+    const UsageMap owned = UsageMap::read(channel_, definition_.ownedPages());
+    const UsageMap free = UsageMap::read(channel_, definition_.freeSpacePages());
+    for (auto it = owned.pages().rbegin(); it != owned.pages().rend(); ++it) {
+      if (!free.contains(*it)) continue;
+      Page p = channel_.readPage(*it);
+      if (p[0] != kPageTypeData || DataPage(p, *it).tableDefinitionPage() != definitionPage_) continue;
+      pageNumber_ = *it;
+      page_ = p;
+      break;
+    }
+    located_ = true;
+  }
+  if (pageNumber_ != 0 && rowFits(page_, row.size())) {
+    const std::uint16_t number = insertRow(page_, row);
+    pageDirty_ = true;
+    return RowId{pageNumber_, number};
+  }
+  if (pageNumber_ != 0) {
+    flushPage();
+    removePageFromUsageMap(channel_, definition_.freeSpacePages(), pageNumber_);
+  }
+  const std::uint32_t n = channel_.allocatePage();
+  page_ = newDataPage(definitionPage_);
+  pageNumber_ = n;
+  const std::uint16_t number = insertRow(page_, row);
+  pageDirty_ = true;
+  flushPage();
+  addPageToUsageMap(channel_, definition_.ownedPages(), n);
+  addPageToUsageMap(channel_, definition_.freeSpacePages(), n);
+  ++pendingPages_;
+  return RowId{n, number};
+}
+
+AppendedRow RowAppender::append(const FieldValues& values) {
+  if (broken_) throw Error("the rows were rolled back after an error; no more rows are appended");
+  Prepared prepared = prepare(values);
+  if (pendingRows_ > 0 && pendingPages_ + prepared.pages > pagesPerCommit_) commit();
+  try {
+    AppendedRow out;
+    std::uint32_t last = lastAutoNumber_;
+    bool numbered = false;
+    const auto& cols = definition_.columns();
+    for (std::size_t i = 0; i < cols.size(); ++i) {
+      if (!cols[i].autoIncrement()) continue;
+      if (!numbered) {
+        if (last >= 0x7FFFFFFFu) throw Error("the table's numbers are used up");
+        ++last;
+        numbered = true;
+      }
+      prepared.values[i] = RowValue::ofLong(static_cast<std::int32_t>(last));
+      out.autoNumbers.push_back(static_cast<std::int32_t>(last));
+    }
+    const std::uint32_t before = channel_.pageCount();
+    std::vector<RowValue> stored = storeValues(prepared);
+    pendingPages_ += channel_.pageCount() - before;
+    out.id = placeRow(encodeRow(definition_, stored));
+    if (rowCount_ == UINT32_MAX) throw Error("the table holds as many rows as it can");
+    ++rowCount_;
+    lastAutoNumber_ = last;
+    ++pendingRows_;
+    return out;
+  } catch (...) {
+    failed();
+    throw;
+  }
+}
+
+void RowAppender::commit() {
+  if (broken_) throw Error("the rows were rolled back after an error; nothing to commit");
+  try {
+    flushPage();
+    Page def = channel_.readPage(definitionPage_);
+    put32(def, TableDefinition::kRowCountOffset, rowCount_);
+    put32(def, TableDefinition::kAutoNumberOffset, lastAutoNumber_);
+    channel_.writePage(definitionPage_, def);
+    channel_.commit();
+    beginTransaction();
+  } catch (...) {
+    failed();
+    throw;
+  }
+}
+
+AppendedRow appendValues(PageChannel& channel, std::uint32_t definitionPage,
+                         const FieldValues& values) {
+  RowAppender appender(channel, definitionPage);
+  AppendedRow out = appender.append(values);
+  appender.commit();
+  return out;
+}
+
+}  // namespace engine
