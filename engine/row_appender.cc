@@ -245,20 +245,60 @@ RowAppender::Prepared RowAppender::prepare(const FieldValues& values) const {
   return p;
 }
 
-std::vector<RowValue> RowAppender::storeValues(Prepared& prepared) {
-  for (auto& lv : prepared.longValues) {
-    const Column& c = definition_.columns()[lv.column];
-    const auto& maps = definition_.columnUsageMaps();
-    auto m = std::find_if(maps.begin(), maps.end(),
-                          [&c](const ColumnUsageMaps& u) { return u.columnNumber == c.number; });
-    if (m == maps.end()) throw Error(columnText(c) + " has no long-value usage maps");
-    std::vector<std::uint8_t> stored = writeLongValue(
-        channel_, LongValueColumnMaps{m->ownedPages, m->freeSpacePages}, lv.data,
-        kMaxInlineLongValue, lastLongValuePage_);
-    const LongValueHeader h = parseLongValueHeader(stored);
-    if (h.flags == kLongValueSinglePage) lastLongValuePage_ = h.page;
-    prepared.values[lv.column] = RowValue::of(std::move(stored));
+std::vector<std::uint8_t> RowAppender::storeLongValue(const Column& c,
+                                                      const std::vector<std::uint8_t>& data) {
+  const auto& maps = definition_.columnUsageMaps();
+  auto m = std::find_if(maps.begin(), maps.end(),
+                        [&c](const ColumnUsageMaps& u) { return u.columnNumber == c.number; });
+  if (m == maps.end()) throw Error(columnText(c) + " has no long-value usage maps");
+  if (data.size() <= kMaxInlineLongValue || data.size() > kMaxLongValueRow)
+    return writeLongValue(channel_, LongValueColumnMaps{m->ownedPages, m->freeSpacePages}, data,
+                          kMaxInlineLongValue);
+  auto [at, first] = longValuePages_.try_emplace(c.number, 0);
+  std::uint32_t& current = at->second;
+  if (first) {
+    // The last LVAL page of the column that its free-space map lists.
+    const UsageMap free = UsageMap::read(channel_, m->freeSpacePages);
+    for (auto it = free.pages().rbegin(); it != free.pages().rend(); ++it) {
+      if (*it < 3) continue;
+      const Page p = channel_.readPage(*it);
+      if (p[0] == kPageTypeData && ByteReader(p, "long value page").u32(4) == kLongValuePageOwner) {
+        current = *it;
+        break;
+      }
+    }
   }
+  std::optional<std::uint16_t> row;
+  if (current != 0) {
+    Page p = channel_.readPage(current);
+    row = addRowToPage(p, data);
+    if (row) {
+      channel_.writePage(current, p);
+    } else {
+      removePageFromUsageMap(channel_, m->freeSpacePages, current);
+    }
+  }
+  if (!row) {
+    current = channel_.allocatePage();
+    Page p = newDataPage(kLongValuePageOwner);
+    row = addRowToPage(p, data);
+    if (!row) throw Error("a long value row does not fit on a new page");
+    channel_.writePage(current, p);
+    addPageToUsageMap(channel_, m->ownedPages, current);
+    addPageToUsageMap(channel_, m->freeSpacePages, current);
+  }
+  // The 12-byte reference: length, one-row form, row, page.
+  std::vector<std::uint8_t> out(kLongValueHeaderSize, 0);
+  for (std::size_t i = 0; i < 3; ++i) out[i] = static_cast<std::uint8_t>(data.size() >> (8 * i));
+  out[3] = kLongValueSinglePage;
+  out[4] = static_cast<std::uint8_t>(*row);
+  for (std::size_t i = 0; i < 3; ++i) out[5 + i] = static_cast<std::uint8_t>(current >> (8 * i));
+  return out;
+}
+
+std::vector<RowValue> RowAppender::storeValues(Prepared& prepared) {
+  for (auto& lv : prepared.longValues)
+    prepared.values[lv.column] = RowValue::of(storeLongValue(definition_.columns()[lv.column], lv.data));
   return std::move(prepared.values);
 }
 

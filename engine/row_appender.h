@@ -13,6 +13,8 @@
 // Where rows go: on the last page the table owns that its free-space map
 // lists, as long as rows fit there; then on a new data page that both usage
 // maps list, the full page leaving the free-space map (as Jackcess does).
+// One-row long values go the same way over the LVAL pages of their column;
+// each row of a chain takes a new LVAL page (long_value_writer.h).
 //
 // A RowAppender keeps a write transaction open on the channel and commits it
 // at commit() and whenever the pages it holds reach pagesPerCommit, so that
@@ -25,6 +27,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 #include <utility>
@@ -100,6 +103,7 @@ class RowAppender {
   RowId placeRow(const std::vector<std::uint8_t>& row);
   std::vector<RowValue> storeValues(Prepared& prepared);
   void failed();
+  std::vector<std::uint8_t> storeLongValue(const Column& column, const std::vector<std::uint8_t>& data);
 
   PageChannel& channel_;
   std::uint32_t definitionPage_;
@@ -117,7 +121,9 @@ class RowAppender {
   std::uint32_t pageNumber_ = 0;  // 0: none yet
   Page page_{};
   bool pageDirty_ = false;
-  std::uint32_t lastLongValuePage_ = 0;
+  // Per long-value column (by number): the LVAL page its one-row values go
+  // on, 0 when a new page is to be started; absent until first used.
+  std::map<std::uint16_t, std::uint32_t> longValuePages_;
 
   // Column lookup of the previous call: names in the order given.
   mutable std::vector<std::string> lastNames_;
