@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Installs the dependencies, builds, puts a settings file PLX.dll beside the
-# built program pointing at a demo database, and starts the window.
-# An existing PLX.dll or demo database is kept, so edits and the results of
-# earlier runs survive; delete them to start afresh.
+# Installs the dependencies, builds, writes a demo sales database beside the
+# built program (karvelta-jet new-sample: satis.mdb and a settings file
+# PLX.dll naming it) and starts the window, ready for YEDEK AL and the update
+# run. An existing demo database or PLX.dll is kept, so edits and the results
+# of earlier runs survive; delete them to start afresh.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -10,18 +11,18 @@ scripts/build.sh "$@"
 
 build="${BUILD_DIR:-build}"
 program_dir="$(cd "$build/window" && pwd)"
-demo_dir="$(cd "$build" && pwd)/demo"
-demo_db="$demo_dir/sales.mdb"
-fixtures="${KARVELTA_FIXTURES_DIR:-$(pwd)/../shared/fixtures}"
+demo_db="$program_dir/satis.mdb"
 
-mkdir -p "$demo_dir"
 if [ ! -e "$demo_db" ]; then
-  if [ -f "$fixtures/sales-small.mdb" ]; then
-    cp "$fixtures/sales-small.mdb" "$demo_db"
-    chmod u+w "$demo_db"
-  else
-    # No sample sales database at hand: any file will do for a backup.
-    printf 'karvelta demo database placeholder\n' > "$demo_db"
+  settings_kept=""
+  if [ -e "$program_dir/PLX.dll" ]; then
+    settings_kept="$(mktemp)"
+    cp "$program_dir/PLX.dll" "$settings_kept"
+  fi
+  "$build/tools/karvelta-jet" new-sample "$program_dir" >/dev/null
+  if [ -n "$settings_kept" ]; then
+    cp "$settings_kept" "$program_dir/PLX.dll"
+    rm -f "$settings_kept"
   fi
 fi
 if [ ! -e "$program_dir/PLX.dll" ]; then
