@@ -1,6 +1,8 @@
 // Prints how fast YEDEK AL copies a large database and how much memory the
 // process grows by meanwhile (the copy streams, so the growth stays flat
 // whatever the size). Usage: karvelta_backup_bench [size in MiB, default 256]
+// or karvelta_backup_bench DATABASE_FILE to back up an existing database
+// (scripts/bench.sh does, beside cp of the same file).
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -24,10 +26,15 @@ static long peakRssKiB() {
 }
 
 int main(int argc, char** argv) {
-  const long mib = argc > 1 ? std::atol(argv[1]) : 256;
-  const fs::path dir = fs::temp_directory_path() / ("karvelta-backup-bench-" + std::to_string(getpid()));
+  const bool existing = argc > 1 && fs::is_regular_file(argv[1]);
+  long mib = argc > 1 && !existing ? std::atol(argv[1]) : 256;
+  const fs::path dir = existing ? fs::path(argv[1]).parent_path() / ("backup-bench-" + std::to_string(getpid()))
+                                : fs::temp_directory_path() / ("karvelta-backup-bench-" + std::to_string(getpid()));
   fs::create_directories(dir);
-  {
+  if (existing) {
+    mib = static_cast<long>(fs::file_size(argv[1]) >> 20);
+    std::ofstream(dir / "PLX.dll") << "[ayar]\nip=" << fs::absolute(argv[1]).string() << "\n";
+  } else {
     std::ofstream db(dir / "db.mdb", std::ios::binary);
     std::vector<char> block(1 << 20);
     for (std::size_t i = 0; i < block.size(); ++i) block[i] = static_cast<char>(i * 131);

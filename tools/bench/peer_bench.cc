@@ -1,0 +1,387 @@
+// The benchmark table of scripts/bench.sh: figures measured side by side in
+// one run, each in a process of its own (time by the wall clock, peak memory
+// by the child's maximum resident set):
+//   - the whole update run of the window model on samples of 1 000, 100 000
+//     and 1 000 000 sales rows, with the pages it reads from the database and
+//     how many of them are data pages of the user tables;
+//   - opening and listing the catalog: karvelta-jet schema against mdb-tables;
+//   - reading every row of satislar: karvelta-jet rows against mdb-export;
+//   - YEDEK AL of a database of several hundred MiB against cp of the file.
+//
+//   karvelta-bench DATA_DIR KARVELTA_JET BACKUP_BENCH [--sizes N,N,...] [--backup-rows N]
+//
+// DATA_DIR caches the samples between runs (made with new-sample's code).
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "engine/engine.h"
+#include "engine/env.h"
+#include "engine/error.h"
+#include "engine/jet_database.h"
+#include "engine/usage_map.h"
+#include "schema/schema.h"
+#include "tools/karvelta-jet/sample_database.h"
+#include "window/model.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// --- the update run in a child process ---------------------------------------
+
+// Counts the pages read from one database file and which of them are data
+// pages of user tables.
+class CountingEnv final : public engine::Env {
+ public:
+  CountingEnv(engine::Env& inner, std::string db, std::vector<bool> userPages)
+      : inner_(inner), db_(std::move(db)), userPages_(std::move(userPages)) {}
+
+  std::uint64_t pageReads = 0;
+  std::uint64_t userPageReads = 0;
+
+  std::unique_ptr<engine::File> open(const std::string& path, engine::OpenMode mode) override {
+    auto f = inner_.open(path, mode);
+    if (fs::path(path).lexically_normal() != fs::path(db_).lexically_normal()) return f;
+    return std::make_unique<CountingFile>(std::move(f), *this);
+  }
+  bool exists(const std::string& p) override { return inner_.exists(p); }
+  void remove(const std::string& p) override { inner_.remove(p); }
+  void renameNoReplace(const std::string& a, const std::string& b) override { inner_.renameNoReplace(a, b); }
+  void syncDirectory(const std::string& d) override { inner_.syncDirectory(d); }
+  std::unique_ptr<engine::FileLock> tryLockExclusive(const std::string& p) override {
+    return inner_.tryLockExclusive(p);
+  }
+  bool isLockedElsewhere(const std::string& p) override { return inner_.isLockedElsewhere(p); }
+  std::tm localTime() override { return inner_.localTime(); }
+
+ private:
+  class CountingFile final : public engine::File {
+   public:
+    CountingFile(std::unique_ptr<engine::File> f, CountingEnv& env) : f_(std::move(f)), env_(env) {}
+    std::uint64_t size() override { return f_->size(); }
+    void read(std::uint64_t offset, std::span<std::uint8_t> out) override {
+      for (std::uint64_t p = offset / engine::kPageSize; p * engine::kPageSize < offset + out.size(); ++p) {
+        ++env_.pageReads;
+        if (p < env_.userPages_.size() && env_.userPages_[p]) ++env_.userPageReads;
+      }
+      f_->read(offset, out);
+    }
+    void write(std::uint64_t offset, std::span<const std::uint8_t> data) override { f_->write(offset, data); }
+    void sync() override { f_->sync(); }
+    void truncate(std::uint64_t size) override { f_->truncate(size); }
+
+   private:
+    std::unique_ptr<engine::File> f_;
+    CountingEnv& env_;
+  };
+
+  engine::Env& inner_;
+  std::string db_;
+  std::vector<bool> userPages_;
+};
+
+class SilentMessages final : public window::MessageService {
+ public:
+  void show(const std::string& text) override { shown.push_back(text); }
+  std::vector<std::string> shown;
+};
+
+long peakKiB() {
+  std::ifstream in("/proc/self/status");
+  for (std::string line; std::getline(in, line);)
+    if (line.rfind("VmHWM:", 0) == 0) return std::atol(line.c_str() + 6);
+  return -1;
+}
+
+// Child: runs the update run over the database named in dir/PLX.dll and
+// prints "seconds pageReads userDataPageReads peakKiB ok".
+int updateRunChild(const std::string& dir, const std::string& db) {
+  std::vector<bool> userPages;
+  {
+    engine::JetDatabase jet(engine::Env::system(), db, true, jettool::kSamplePassword);
+    userPages.resize(jet.channel().pageCount());
+    for (const engine::JetTable& t : jet.tables()) {
+      std::vector<engine::UsageMapRef> maps{t.definition.ownedPages()};
+      for (const auto& m : t.definition.columnUsageMaps()) maps.push_back(m.ownedPages);
+      for (const auto& ref : maps) {
+        const engine::UsageMap map = engine::UsageMap::read(jet.channel(), ref);
+        for (std::uint32_t p : map.pages())
+          if (p < userPages.size()) userPages[p] = true;
+      }
+    }
+  }
+  CountingEnv env(engine::Env::system(), db, std::move(userPages));
+  auto engine = engine::makeJetEngine(env);
+  window::Model model;
+  model.backupFlag = 1;
+  SilentMessages messages;
+  schema::Context ctx{model, messages, *engine, dir};
+  const auto start = std::chrono::steady_clock::now();
+  schema::basla(ctx);
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  const bool ok = model.say == std::array<std::string, 6>{"2", "30", "0", "0", "0", "0"};
+  std::printf("%.6f %llu %llu %ld %d\n", seconds, static_cast<unsigned long long>(env.pageReads),
+              static_cast<unsigned long long>(env.userPageReads), peakKiB(), ok ? 1 : 0);
+  return ok ? 0 : 1;
+}
+
+// --- processes ---------------------------------------------------------------
+
+struct Measured {
+  double seconds = 0;
+  long peakKiB = 0;
+  int status = -1;
+  std::string out;  // stdout, when captured
+};
+
+// Runs argv with stdout to a file (captured when capture is set) or
+// /dev/null, stderr kept.
+Measured runMeasured(const std::vector<std::string>& argv, const fs::path& scratch, bool capture) {
+  const std::string outPath = capture ? scratch.string() : "/dev/null";
+  std::fflush(nullptr);  // else the child would write out this process's buffered output too
+  const auto start = std::chrono::steady_clock::now();
+  const pid_t pid = fork();
+  if (pid < 0) throw engine::Error("fork failed");
+  if (pid == 0) {
+    std::FILE* f = std::freopen(outPath.c_str(), "w", stdout);
+    if (f == nullptr) _exit(126);
+    std::vector<char*> args;
+    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    execvp(args[0], args.data());
+    _exit(127);
+  }
+  int status = 0;
+  rusage usage{};
+  wait4(pid, &status, 0, &usage);
+  Measured m;
+  m.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  m.peakKiB = usage.ru_maxrss;
+  m.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  if (capture) {
+    std::ifstream in(outPath);
+    m.out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+  return m;
+}
+
+void require(const Measured& m, const std::string& what) {
+  if (m.status != 0) throw engine::Error(what + " failed (exit " + std::to_string(m.status) + ")");
+}
+
+template <class T>
+T median(std::vector<T> v) {
+  std::sort(v.begin(), v.end());
+  return v[v.size() / 2];
+}
+
+void flushToDisk(const fs::path& file) {
+  const int fd = ::open(file.c_str(), O_RDONLY);
+  if (fd < 0 || ::fsync(fd) != 0) throw engine::Error("cannot flush " + file.string());
+  ::close(fd);
+}
+
+std::string selfPath() { return fs::read_symlink("/proc/self/exe").string(); }
+
+// The sample of `rows` sales in DATA/sample-ROWS, made when missing.
+std::string sample(const fs::path& data, std::size_t rows) {
+  const fs::path dir = data / ("sample-" + std::to_string(rows));
+  const fs::path db = dir / jettool::kSampleFileName;
+  if (fs::exists(db)) return db.string();
+  fs::create_directories(dir);
+  std::fprintf(stderr, "making a sample of %zu sales rows in %s ...\n", rows, dir.c_str());
+  return jettool::writeSample(engine::Env::system(), dir.string(), rows);
+}
+
+double mib(std::uintmax_t bytes) { return static_cast<double>(bytes) / (1024.0 * 1024.0); }
+
+std::string thousands(std::size_t n) {
+  std::string s = std::to_string(n);
+  for (int i = static_cast<int>(s.size()) - 3; i > 0; i -= 3) s.insert(static_cast<std::size_t>(i), " ");
+  return s;
+}
+
+std::vector<std::size_t> parseSizes(const std::string& text) {
+  std::vector<std::size_t> out;
+  std::stringstream in(text);
+  for (std::string item; std::getline(in, item, ',');) out.push_back(std::stoul(item));
+  return out;
+}
+
+int bench(const fs::path& data, const std::string& jet, const std::string& backupBench,
+          std::vector<std::size_t> sizes, std::size_t backupRows) {
+  fs::create_directories(data);
+  const fs::path scratch = data / "out.txt";
+  const std::string pw = jettool::kSamplePassword;
+  std::vector<std::string> samples;
+  for (std::size_t n : sizes) samples.push_back(sample(data, n));
+  const std::string big = sample(data, backupRows);
+
+  // 1. The update run.
+  std::printf("\nUpdate run of the window (2 renames, 2 tables, 30 fields, every call reopening the\n"
+              "database), median of 5 runs, each on a fresh copy of the sample:\n\n");
+  std::printf("%12s %10s %10s %10s %11s %16s %9s\n", "sales rows", "file MiB", "time ms", "peak KiB",
+              "page reads", "user data pages", "time x");
+  struct Row {
+    double ms;
+    long kib;
+  };
+  std::vector<Row> rows;
+  bool noDataPages = true, allOk = true;
+  for (std::size_t i = 0; i < sizes.size(); ++i) {
+    const fs::path work = data / "update-run";
+    std::vector<double> times;
+    std::vector<long> peaks;
+    std::string reads = "?", userReads = "?";
+    for (int rep = 0; rep < 5; ++rep) {
+      fs::remove_all(work);
+      fs::create_directories(work);
+      const fs::path db = work / jettool::kSampleFileName;
+      fs::copy_file(samples[i], db);
+      // On the disk, as a database at rest is: else the run's first flush
+      // would write out the whole fresh copy.
+      flushToDisk(db);
+      std::ofstream(work / "PLX.dll") << "[ayar]\r\nip=" << db.string() << "\r\n";
+      const Measured m = runMeasured({selfPath(), "update-run", work.string(), db.string()}, scratch, true);
+      std::istringstream in(m.out);
+      double seconds = 0;
+      long kib = 0;
+      int ok = 0;
+      in >> seconds >> reads >> userReads >> kib >> ok;
+      if (m.status != 0 || ok != 1) allOk = false;
+      if (userReads != "0") noDataPages = false;
+      times.push_back(seconds * 1000);
+      peaks.push_back(std::max(kib, m.peakKiB));
+    }
+    rows.push_back({median(times), median(peaks)});
+    std::printf("%12s %10.1f %10.1f %10ld %11s %16s %9.2f\n", thousands(sizes[i]).c_str(),
+                mib(fs::file_size(samples[i])), rows.back().ms, rows.back().kib, reads.c_str(),
+                userReads.c_str(), rows.back().ms / rows.front().ms);
+  }
+  fs::remove_all(data / "update-run");
+  const double timeRatio = rows.back().ms / rows.front().ms;
+  const double memRatio = static_cast<double>(rows.back().kib) / static_cast<double>(rows.front().kib);
+  std::printf("\n  largest / smallest: time %.2f x, peak memory %.2f x (target at most 1.2 x: %s)\n",
+              timeRatio, memRatio, timeRatio <= 1.2 && memRatio <= 1.2 ? "met" : "NOT met");
+  std::printf("  data pages of the user tables read: %s; every run's counters as expected: %s\n",
+              noDataPages ? "none" : "SOME", allOk ? "yes" : "NO");
+
+  // 2. Opening and listing the catalog; 3. every row of satislar.
+  const std::string largest = samples.back();
+  auto sideBySide = [&](const char* title, const std::vector<std::string>& ours,
+                        const std::vector<std::string>& theirs, int reps) {
+    std::vector<double> ot, tt;
+    std::vector<long> om, tm;
+    for (int rep = 0; rep < reps; ++rep) {
+      const Measured a = runMeasured(ours, scratch, false);
+      require(a, ours[0]);
+      const Measured b = runMeasured(theirs, scratch, false);
+      require(b, theirs[0]);
+      ot.push_back(a.seconds * 1000);
+      om.push_back(a.peakKiB);
+      tt.push_back(b.seconds * 1000);
+      tm.push_back(b.peakKiB);
+    }
+    std::printf("\n%s, median of %d:\n\n", title, reps);
+    std::printf("  %-38s %10s %10s\n", "", "time ms", "peak KiB");
+    std::printf("  %-38s %10.1f %10ld\n", (fs::path(ours[0]).filename().string() + " " + ours[1]).c_str(),
+                median(ot), median(om));
+    std::printf("  %-38s %10.1f %10ld\n", fs::path(theirs[0]).filename().c_str(), median(tt), median(tm));
+    std::printf("  %-38s %10.2f %10.2f\n", "ours / mdbtools", median(ot) / median(tt),
+                static_cast<double>(median(om)) / static_cast<double>(median(tm)));
+  };
+  const std::string where = " (" + thousands(sizes.back()) + " sales rows, " +
+                            std::to_string(static_cast<long>(mib(fs::file_size(largest)))) + " MiB)";
+  sideBySide(("Opening and listing the catalog" + where).c_str(),
+             {jet, "schema", largest, "--password", pw}, {"mdb-tables", largest}, 11);
+  sideBySide(("Reading every row of satislar" + where).c_str(),
+             {jet, "rows", largest, "satislar", "--password", pw}, {"mdb-export", largest, "satislar"}, 3);
+
+  // 4. The backup against cp, of a large sample and of the 1 000 000 one
+  // (memory should not follow the size).
+  std::printf("\nYEDEK AL (karvelta_backup_bench) against cp of the same file, best of 3:\n\n");
+  std::printf("  %-10s %10s %-10s %10s %10s %10s\n", "file MiB", "", "", "time ms", "MiB/s", "peak KiB");
+  for (const std::string& db : {big, largest}) {
+    const double size = mib(fs::file_size(db));
+    double ours = 1e9, cp = 1e9, cpSync = 1e9;
+    long oursKiB = 0, cpKiB = 0;
+    const fs::path copy = data / "cp-copy.mdb";
+    for (int rep = 0; rep < 3; ++rep) {
+      const Measured c = runMeasured({"cp", db, copy.string()}, scratch, false);
+      require(c, "cp");
+      fs::remove(copy);
+      cp = std::min(cp, c.seconds);
+      cpKiB = std::max(cpKiB, c.peakKiB);
+      // YEDEK AL flushes its copy to the disk before it reports success;
+      // cp does not, so cp followed by sync of the copy is measured too.
+      const Measured cs = runMeasured({"sh", "-c", "cp \"$0\" \"$1\" && sync \"$1\"", db, copy.string()},
+                                      scratch, false);
+      require(cs, "cp and sync");
+      fs::remove(copy);
+      cpSync = std::min(cpSync, cs.seconds);
+      const Measured b = runMeasured({backupBench, db}, scratch, true);
+      require(b, "karvelta_backup_bench");
+      // "copied N MiB in S s ..." : the copy alone, without the start of the process.
+      double s = b.seconds;
+      const auto at = b.out.find(" in ");
+      if (at != std::string::npos) s = std::atof(b.out.c_str() + at + 4);
+      ours = std::min(ours, s);
+      oursKiB = std::max(oursKiB, b.peakKiB);
+    }
+    std::printf("  %-10.1f %-21s %10.1f %10.0f %10ld\n", size, "YEDEK AL", ours * 1000, size / ours, oursKiB);
+    std::printf("  %-10s %-21s %10.1f %10.0f %10ld\n", "", "cp", cp * 1000, size / cp, cpKiB);
+    std::printf("  %-10s %-21s %10.1f %10.0f\n", "", "cp, then sync of it", cpSync * 1000, size / cpSync);
+    std::printf("  %-10s %-21s %10s %10.2f   (target at least 0.90: %s)\n", "", "throughput ours / cp", "",
+                cp / ours, cp / ours >= 0.9 ? "met" : "NOT met");
+    std::printf("  %-10s %-21s %10s %10.2f   (target at least 0.90: %s)\n", "", "ours / cp then sync", "",
+                cpSync / ours, cpSync / ours >= 0.9 ? "met" : "NOT met");
+  }
+  std::printf("\n");
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  try {
+    std::vector<std::string> args(argv + 1, argv + argc);
+    if (args.size() == 3 && args[0] == "update-run") return updateRunChild(args[1], args[2]);
+    std::vector<std::size_t> sizes{1000, 100000, 1000000};
+    std::size_t backupRows = 3000000;
+    std::vector<std::string> positional;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+      if (args[i] == "--sizes" && i + 1 < args.size()) {
+        sizes = parseSizes(args[++i]);
+      } else if (args[i] == "--backup-rows" && i + 1 < args.size()) {
+        backupRows = std::stoul(args[++i]);
+      } else {
+        positional.push_back(args[i]);
+      }
+    }
+    if (positional.size() != 3 || sizes.empty()) {
+      std::fprintf(stderr,
+                   "usage: karvelta-bench DATA_DIR KARVELTA_JET BACKUP_BENCH [--sizes N,N,...] "
+                   "[--backup-rows N]\n");
+      return 2;
+    }
+    return bench(positional[0], positional[1], positional[2], sizes, backupRows);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "karvelta-bench: %s\n", e.what());
+    return 1;
+  }
+}
