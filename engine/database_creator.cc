@@ -486,7 +486,7 @@ constexpr std::int32_t kFirstAccessContainerId = static_cast<std::int32_t>(0x800
 constexpr std::int16_t kTypeTable = 1;
 constexpr std::int16_t kTypeDatabase = 2;
 constexpr std::int16_t kTypeContainer = 3;
-constexpr std::uint32_t kSystemObjectFlags = 0x80000000u;
+constexpr std::uint32_t kEngineObjectFlags = 0x80000000u;  // the engine's own objects
 
 struct SystemObject {
   std::int32_t id;
@@ -524,28 +524,28 @@ std::vector<SystemObject> systemObjects() {
                         &kAdminSid, accessContainerRights()};
   };
   return {
-      {kTablesId, kRootId, "Tables", kTypeContainer, kSystemObjectFlags, &kEngineSid,
+      {kTablesId, kRootId, "Tables", kTypeContainer, kEngineObjectFlags, &kEngineSid,
        {{&kCreatorSid, 0xF00FE, true},
         {&kAdminSid, 0xFFEFF, true},
         {&kAdminsSid, 0xFFEFF, true},
         {&kUsersSid, 0xFFEFF, true}}},
-      {kDatabasesId, kRootId, "Databases", kTypeContainer, kSystemObjectFlags, &kEngineSid,
+      {kDatabasesId, kRootId, "Databases", kTypeContainer, kEngineObjectFlags, &kEngineSid,
        {{&kAdminSid, 0x60000, false}}},
-      {kRelationshipsId, kRootId, "Relationships", kTypeContainer, kSystemObjectFlags,
+      {kRelationshipsId, kRootId, "Relationships", kTypeContainer, kEngineObjectFlags,
        &kEngineSid,
        {{&kCreatorSid, 0xF00FE, true},
         {&kAdminSid, 0x60001, false},
         {&kAdminsSid, 0xFFFFF, true},
         {&kUsersSid, 0xFFFFF, true}}},
-      {kDatabaseObjectId, kDatabasesId, "MSysDb", kTypeDatabase, kSystemObjectFlags, &kAdminSid,
+      {kDatabaseObjectId, kDatabasesId, "MSysDb", kTypeDatabase, kEngineObjectFlags, &kAdminSid,
        {{&kAdminSid, 0x6000E, false}, {&kUsersSid, 0x0000E, false}, {&kAdminsSid, 0x6000E, false}}},
-      {2, kTablesId, "MSysObjects", kTypeTable, kSystemObjectFlags, &kEngineSid,
+      {2, kTablesId, "MSysObjects", kTypeTable, kEngineObjectFlags, &kEngineSid,
        systemTableRights(0x60000, 0x60054, true)},
-      {3, kTablesId, "MSysACEs", kTypeTable, kSystemObjectFlags, &kEngineSid,
+      {3, kTablesId, "MSysACEs", kTypeTable, kEngineObjectFlags, &kEngineSid,
        systemTableRights(0x60000, 0x60054, false)},
-      {4, kTablesId, "MSysQueries", kTypeTable, kSystemObjectFlags, &kEngineSid,
+      {4, kTablesId, "MSysQueries", kTypeTable, kEngineObjectFlags, &kEngineSid,
        systemTableRights(0x60000, 0x60014, true)},
-      {5, kTablesId, "MSysRelationships", kTypeTable, kSystemObjectFlags, &kEngineSid,
+      {5, kTablesId, "MSysRelationships", kTypeTable, kEngineObjectFlags, &kEngineSid,
        systemTableRights(0xE0000, 0x60014, true)},
       access(0, "DataAccessPages"),
       access(1, "Forms"),
