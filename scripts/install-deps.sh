@@ -8,7 +8,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev libgl-dev fonts-liberation fonts-liberation2
   mdbtools
-  xvfb xdotool x11-utils
+  xvfb xdotool x11-utils jq
 )
 # Node.js and npm run the npm reader; take Debian's only when none is there.
 command -v npm >/dev/null 2>&1 || packages+=(nodejs npm)

@@ -1,0 +1,327 @@
+#!/usr/bin/env bash
+# The window program as a technician uses it, under an X server of its own:
+# YEDEK AL, OK on its message, TABLO VE ALANLARI GÜNCELLE, OK on the final
+# message, KAPAT. Then the dated backup and the updated database are checked
+# with the command-line tool and mdbtools.
+#
+# usage: click_through_test.sh KARVELTA KARVELTA_JET FIXTURES_DIR ARTIFACT_DIR
+#
+# The program is copied into a temporary folder with PLX.dll and a copy of
+# sales-small.mdb, since it reads its settings beside its own executable.
+# It is started from another working directory, so a settings file found
+# through the working directory would fail the test.
+#
+# Exit status: 0 passed, 77 skipped (no X server or X tools), else failed.
+# On failure a screenshot (when ImageMagick's import or xwd is there) and the
+# program's output are left in ARTIFACT_DIR.
+set -uo pipefail
+
+if (($# != 4)); then
+  echo "usage: $0 KARVELTA KARVELTA_JET FIXTURES_DIR ARTIFACT_DIR" >&2
+  exit 2
+fi
+readonly karvelta_bin=$1 jet_bin=$2 fixtures=$3 artifacts=$4
+readonly fixture="$fixtures/sales-small.mdb" password=zorpelnik
+# Bounds of the waits, in seconds. The update run gets more: a sanitizer
+# build of the program is several times slower.
+readonly step_timeout=${KARVELTA_GUI_STEP_TIMEOUT:-20}
+readonly run_timeout=${KARVELTA_GUI_RUN_TIMEOUT:-90}
+
+skip() {
+  echo "SKIPPED: $*"
+  exit 77
+}
+for tool in Xvfb:xvfb xdotool:xdotool xprop:x11-utils jq:jq mdb-tables:mdbtools; do
+  command -v "${tool%%:*}" >/dev/null 2>&1 ||
+    skip "${tool%%:*} is not installed (Debian package ${tool#*:}; scripts/install-deps.sh installs it)"
+done
+[[ -x $karvelta_bin ]] || { echo "FAILED: no program at $karvelta_bin" >&2; exit 1; }
+[[ -x $jet_bin ]] || { echo "FAILED: no karvelta-jet at $jet_bin" >&2; exit 1; }
+[[ -r $fixture ]] || { echo "FAILED: no fixture at $fixture" >&2; exit 1; }
+
+# Never an X server of the caller's.
+unset DISPLAY XAUTHORITY WAYLAND_DISPLAY
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/karvelta-gui.XXXXXX") || exit 1
+display="" xvfb_pid="" app_pid="" step="starting"
+
+log() { echo "[$(date +%T)] $*"; }
+
+cleanup() {
+  if [[ -n $app_pid ]] && kill -0 "$app_pid" 2>/dev/null; then
+    kill "$app_pid" 2>/dev/null
+    wait "$app_pid" 2>/dev/null
+  fi
+  if [[ -n $xvfb_pid ]] && kill -0 "$xvfb_pid" 2>/dev/null; then
+    kill "$xvfb_pid" 2>/dev/null
+    wait "$xvfb_pid" 2>/dev/null
+  fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+screenshot() {
+  [[ -n $display ]] || return 0
+  local shot="$artifacts/gui-click-through-failure"
+  if command -v import >/dev/null 2>&1; then
+    timeout 10 import -display "$display" -window root "$shot.png" 2>/dev/null &&
+      echo "screenshot: $shot.png"
+  elif command -v xwd >/dev/null 2>&1; then
+    timeout 10 xwd -display "$display" -root -silent >"$shot.xwd" 2>/dev/null &&
+      echo "screenshot: $shot.xwd"
+  fi
+}
+
+fail() {
+  echo "FAILED while $step: $*" >&2
+  screenshot
+  if [[ -s $work/karvelta.log ]]; then
+    cp "$work/karvelta.log" "$artifacts/gui-click-through-karvelta.log"
+    echo "--- output of karvelta (last 40 lines) ---"
+    tail -n 40 "$work/karvelta.log"
+  fi
+  if [[ -s $work/xvfb.log ]]; then
+    echo "--- output of Xvfb (last 10 lines) ---"
+    tail -n 10 "$work/xvfb.log"
+  fi
+  exit 1
+}
+
+# Alive and not yet a zombie waiting to be reaped.
+app_alive() {
+  local pid comm state
+  [[ -n $app_pid && -r /proc/$app_pid/stat ]] || return 1
+  read -r pid comm state _ <"/proc/$app_pid/stat" || return 1
+  [[ $state != Z ]]
+}
+
+# wait_for SECONDS WHAT COMMAND...: polls COMMAND until it succeeds.
+wait_for() {
+  local limit=$1 what=$2
+  shift 2
+  local deadline=$((SECONDS + limit))
+  until "$@"; do
+    if [[ -n $app_pid ]] && ! app_alive; then fail "karvelta ended while waiting for $what"; fi
+    ((SECONDS < deadline)) || fail "no $what after ${limit} s"
+    sleep 0.1
+  done
+}
+
+x() { timeout 10 "$@" 2>/dev/null; }
+
+# The visible top-level windows of the program, titled as all of its are.
+visible_windows() { x xdotool search --all --onlyvisible --pid "$app_pid" --name '^KARVELTA$'; }
+
+# --- the X server --------------------------------------------------------
+step="starting Xvfb"
+# -displayfd: the server takes a free display itself and writes its number
+# once it accepts connections.
+Xvfb -displayfd 9 -screen 0 1280x1024x24 -dpi 96 -nolisten tcp -noreset \
+  9>"$work/display" >"$work/xvfb.log" 2>&1 &
+xvfb_pid=$!
+xvfb_ready() {
+  kill -0 "$xvfb_pid" 2>/dev/null || fail "Xvfb ended at once"
+  [[ $(cat "$work/display" 2>/dev/null) =~ ^[0-9]+$'\n'?$ ]]
+}
+wait_for "$step_timeout" "display number from Xvfb" xvfb_ready
+display=":$(tr -d '\n' <"$work/display")"
+export DISPLAY=$display
+log "Xvfb on $display"
+
+# --- the program's folder -----------------------------------------------
+step="preparing the program's folder"
+app="$work/app"
+mkdir "$app" || fail "cannot make $app"
+cp "$karvelta_bin" "$app/karvelta" || fail "cannot copy the program"
+db="$app/sales.mdb"
+cp "$fixture" "$db" && chmod u+w "$db" || fail "cannot copy the fixture"
+printf '[ayar]\r\nip=%s\r\n' "$db" >"$app/PLX.dll"
+mkdir -m 700 "$work/runtime"
+
+# --- the window ------------------------------------------------------------
+step="starting karvelta"
+(
+  cd / &&
+    exec env -u QT_SCALE_FACTOR -u QT_SCREEN_SCALE_FACTORS -u QT_QPA_PLATFORMTHEME \
+      QT_QPA_PLATFORM=xcb DISPLAY="$display" XDG_RUNTIME_DIR="$work/runtime" \
+      QT_ENABLE_HIGHDPI_SCALING=0 "$app/karvelta"
+) >"$work/karvelta.log" 2>&1 &
+app_pid=$!
+
+main_shown() {
+  local ids
+  ids=$(visible_windows) || return 1
+  [[ $(wc -w <<<"$ids") -eq 1 ]] || return 1
+  main=$ids
+}
+main=""
+wait_for "$step_timeout" "main window" main_shown
+eval "$(x xdotool getwindowgeometry --shell "$main")" || fail "no geometry of window $main"
+log "main window $main at $X,$Y size ${WIDTH}x$HEIGHT"
+
+# The layout is fixed-size and kept in twips, 15 to a pixel, rounded as the
+# window rounds them (main_window.cc: px).
+px() { echo $((($1 + 7) / 15)); }
+((WIDTH == $(px 14460) && HEIGHT == $(px 4980))) ||
+  fail "the window is ${WIDTH}x$HEIGHT, the layout is drawn for $(px 14460)x$(px 4980)"
+
+# click NAME LEFT TOP WIDTH HEIGHT (twips): a left click in the middle of the
+# part of the control that lies inside the window.
+click() {
+  local name=$1 l t r b
+  l=$(px "$2") t=$(px "$3")
+  r=$((l + $(px "$4"))) b=$((t + $(px "$5")))
+  ((r > WIDTH)) && r=$WIDTH
+  ((b > HEIGHT)) && b=$HEIGHT
+  local cx=$(((l + r) / 2)) cy=$(((t + b) / 2))
+  log "click $name at $cx,$cy"
+  x xdotool mousemove --window "$main" --sync "$cx" "$cy" click 1 ||
+    fail "xdotool could not click $name"
+}
+
+# A message box: a new visible window of the program, transient for the
+# main window.
+box=""
+box_shown() {
+  local id
+  for id in $(visible_windows); do
+    [[ $id == "$main" ]] && continue
+    box=$id
+    return 0
+  done
+  return 1
+}
+box_gone() { ! visible_windows | grep -qx "$box"; }
+
+check_box() {
+  local transient
+  transient=$(x xprop -id "$box" WM_TRANSIENT_FOR) || fail "no properties of window $box"
+  [[ ${transient,,} == *"# $(printf '0x%x' "$main")" ]] ||
+    fail "window $box is no box of the main window ($transient)"
+}
+
+# Return on the box closes it through its one button, OK. Should the key
+# come before the box takes it, it is sent once more.
+close_box() {
+  local attempt deadline
+  for attempt in 1 2 3; do
+    x xdotool windowfocus --sync "$box"
+    x xdotool key --clearmodifiers Return
+    deadline=$((SECONDS + 5))
+    while ((SECONDS < deadline)); do
+      box_gone && return 0
+      app_alive || fail "karvelta ended while its box was open"
+      sleep 0.1
+    done
+    log "box $box still open after Return (attempt $attempt)"
+  done
+  fail "the box $box does not close on Return"
+}
+
+# --- YEDEK AL -------------------------------------------------------------
+step="clicking YEDEK AL"
+before_click=$(date +%s)
+click "YEDEK AL" 9840 600 975 735
+wait_for "$step_timeout" "message box after YEDEK AL" box_shown
+after_box=$(date +%s)
+check_box
+# The success message comes only after the copy is in place; the failure
+# message leaves none.
+shopt -s nullglob
+backups=("$app"/plx*.ocx)
+shopt -u nullglob
+((${#backups[@]} == 1)) ||
+  fail "the box after YEDEK AL is shown with ${#backups[@]} backups in the program's folder (${backups[*]:-none})"
+backup=${backups[0]}
+log "backup box $box; backup $(basename "$backup")"
+step="closing the backup message"
+close_box
+
+# --- TABLO VE ALANLARI GÜNCELLE ---------------------------------------------
+step="clicking TABLO VE ALANLARI GÜNCELLE"
+click "TABLO VE ALANLARI GÜNCELLE" 10920 600 3375 735
+wait_for "$run_timeout" "message box after the update run" box_shown
+check_box
+log "final box $box"
+step="closing the final message"
+close_box
+
+# --- KAPAT -------------------------------------------------------------------
+step="clicking KAPAT"
+click KAPAT 9840 4440 4695 615
+deadline=$((SECONDS + step_timeout))
+while app_alive; do
+  ((SECONDS < deadline)) || fail "karvelta still runs ${step_timeout} s after KAPAT"
+  sleep 0.1
+done
+wait "$app_pid"
+status=$?
+app_pid=""
+((status == 0)) || fail "karvelta ended with status $status"
+log "karvelta closed"
+
+# --- the files ------------------------------------------------------------
+step="checking the backup"
+name=$(basename "$backup")
+[[ $name =~ ^plx([0-9]{2})([0-9]{2})([0-9]{4})([0-9]{2})([0-9]{2})([0-9]{2})\.ocx$ ]] ||
+  fail "backup name $name is not plx + DDMMYYYYhhmmss + .ocx"
+m=("${BASH_REMATCH[@]}")
+stamp=$(date -d "${m[3]}-${m[2]}-${m[1]} ${m[4]}:${m[5]}:${m[6]}" +%s 2>/dev/null) ||
+  fail "backup name $name holds no valid local time"
+((before_click <= stamp && stamp <= after_box)) ||
+  fail "backup name $name is not the time of the click ($(date -d "@$before_click" '+%d%m%Y%H%M%S') to $(date -d "@$after_box" '+%d%m%Y%H%M%S'))"
+cmp -s "$fixture" "$backup" || fail "the backup differs from the database before the update"
+cmp -s "$fixture" "$db" && fail "the database is unchanged after the update run"
+leftovers=$(cd "$app" && ls -A | grep -vxF -e karvelta -e PLX.dll -e sales.mdb -e "$name")
+[[ -z $leftovers ]] || fail "files left in the program's folder: $leftovers"
+
+step="checking the updated database"
+# One line per table: name, rows, then each column as name:type:size, with
+# :auto for an auto number.
+layout() {
+  "$jet_bin" schema "$1" --password "$password" | jq -r '.tables[] |
+    "\(.name) rows=\(.rowCount): " + ([.columns[] | "\(.name):\(.type):\(.size)" +
+      (if .autoIncrement then ":auto" else "" end)] | join(" "))' | sort
+}
+original=$(layout "$fixture") || fail "karvelta-jet cannot read the fixture"
+updated=$(layout "$db") || fail "karvelta-jet cannot read the updated database"
+# The old tables keep their columns and rows under the new names; the new
+# ones start with the auto number "no" and the run's fields, in run order.
+# Text fields take the limit in sinir: 50 at the start, 100 from musteriadi on.
+expected=$(
+  {
+    grep -v -e '^fisno ' -e '^satislar ' <<<"$original"
+    sed -n -e 's/^fisno /fisnoeski /p' -e 's/^satislar /satislareski /p' <<<"$original"
+    echo "fisno rows=0: no:long:4:auto fisno:long:4 tarih:datetime:8 saat:datetime:8" \
+      "odemesi:text:50 musteriadi:text:100 toplam:currency:8 musterikodu:text:100"
+    echo "satislar rows=0: no:long:4:auto tarih:datetime:8 musterikod:text:100" \
+      "fiyat:currency:8 adet:text:100 toplam:currency:8 kar:currency:8 urunstok:text:100" \
+      "musteriadi:memo:0 urun2:text:100 grub2:text:100 odemesi:text:100 satisiyapan:memo:0" \
+      "saat:datetime:8 barkod2:text:100 urunlernosu:long:4 iskonto:long:4 tutar:currency:8" \
+      "verilen:currency:8 kalan:currency:8 teslim:long:4 durum:text:100 fisno:text:100" \
+      "tarih2:datetime:8"
+  } | sort
+)
+if [[ $updated != "$expected" ]]; then
+  echo "--- expected tables"
+  echo "$expected"
+  echo "--- tables after the update run"
+  echo "$updated"
+  diff <(echo "$expected") <(echo "$updated")
+  fail "the tables after the update run are not the expected ones"
+fi
+for t in fisno satislar; do
+  "$jet_bin" rows "$fixture" "$t" --password "$password" >"$work/$t.before" &&
+    "$jet_bin" rows "$db" "${t}eski" --password "$password" >"$work/$t.after" ||
+    fail "karvelta-jet cannot read the rows of $t / ${t}eski"
+  [[ -s $work/$t.before ]] || fail "karvelta-jet reads no rows of $t in the fixture"
+  cmp -s "$work/$t.before" "$work/$t.after" ||
+    fail "the rows of ${t}eski are not those of $t before the update"
+done
+# mdbtools, a reader of its own, sees the same tables.
+tables=$(mdb-tables -1 "$db" | sort | tr '\n' ' ')
+[[ $tables == "fisno fisnoeski satislar satislareski urunler " ]] ||
+  fail "mdb-tables lists: $tables"
+
+log "passed: backup $name identical to the database before the update; fisnoeski and satislareski kept, fisno and satislar rebuilt"
