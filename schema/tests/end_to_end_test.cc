@@ -1,9 +1,15 @@
-// The update run through the Jet engine on copies of the test databases.
+// The update run through the Jet engine on copies of the test databases,
+// with the independent readers reading what it wrote.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <algorithm>
+#include <array>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -25,23 +31,153 @@ class Closed : public window::MessageService {
   Strings shown;
 };
 
+std::string fileBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// Names of the files in a folder (a lock file or journal left behind shows
+// up here).
+std::set<std::string> listing(const std::string& dir) {
+  std::set<std::string> names;
+  for (const fs::directory_entry& e : fs::directory_iterator(dir)) names.insert(e.path().filename().string());
+  return names;
+}
+
+Strings allLines() {
+  Strings lines;
+  for (const Step& s : kExpectedSteps) lines.push_back(lineOf(s));
+  return lines;
+}
+
+// A column as the readers' schema form holds it (required is false for
+// every column of these files and of the catalogue).
+struct Column {
+  std::string name;
+  std::string type;
+  int size;
+  bool autoIncrement = false;
+  bool allowZeroLength = false;
+};
+struct Table {
+  std::string name;
+  int rowCount;
+  std::vector<Column> columns;
+};
+
+// The tables of the sales files as they were made (fixtures/README.txt).
+const std::vector<Column> kOldFisno{{"no", "long", 4, true},         {"fisno", "long", 4},
+                                    {"tarih", "datetime", 8},        {"toplam", "currency", 8},
+                                    {"musteriadi", "text", 50}};
+const std::vector<Column> kOldSatislar{
+    {"no", "long", 4, true},         {"tarih", "datetime", 8},        {"urun", "text", 100, false, true},
+    {"fiyat", "currency", 8},        {"adet", "text", 20, false, true}, {"toplam", "currency", 8},
+    {"fisno", "long", 4},            {"aciklama", "memo", 0, false, true}};
+const std::vector<Column> kUrunler{
+    {"kod", "text", 20, false, true}, {"ad", "text", 100, false, true}, {"stok", "long", 4}};
+
+// The columns the catalogue gives a table, in catalogue order: the
+// auto-increment "no" of the table step, then its fields. The limit of a
+// text field is sinir at that moment: the model's "50" until an entry sets
+// another, which then holds for every later entry of either table.
+std::vector<Column> catalogueColumns(const std::string& table) {
+  std::vector<Column> out;
+  std::string limit = "50";
+  for (const Step& s : kExpectedSteps) {
+    if (!s.limitToSet.empty()) limit = s.limitToSet;
+    if (s.table != table) continue;
+    switch (s.typeIndex) {
+      case -1: out.push_back({"no", "long", 4, true}); break;
+      case 0: out.push_back({s.field, "text", std::stoi(limit), false, true}); break;
+      case 1: out.push_back({s.field, "memo", 0, false, true}); break;
+      case 2: out.push_back({s.field, "long", 4}); break;
+      case 3: out.push_back({s.field, "currency", 8}); break;
+      case 4: out.push_back({s.field, "datetime", 8}); break;
+      default: ADD_FAILURE() << "no reader type for entry " << s.field;
+    }
+  }
+  return out;
+}
+
+// The old columns followed by the catalogue's fields the table lacked.
+std::vector<Column> extendedBy(std::vector<Column> old, const std::string& table) {
+  for (const Column& c : catalogueColumns(table)) {
+    if (std::none_of(old.begin(), old.end(), [&](const Column& o) { return o.name == c.name; }))
+      old.push_back(c);
+  }
+  return old;
+}
+
+std::string schemaJson(const std::vector<Table>& tables) {
+  std::string json = "{\"tables\":[";
+  for (std::size_t t = 0; t < tables.size(); ++t) {
+    json += std::string(t ? "," : "") + "{\"name\":\"" + tables[t].name +
+            "\",\"rowCount\":" + std::to_string(tables[t].rowCount) + ",\"columns\":[";
+    for (std::size_t i = 0; i < tables[t].columns.size(); ++i) {
+      const Column& c = tables[t].columns[i];
+      json += std::string(i ? "," : "") + "{\"name\":\"" + c.name + "\",\"type\":\"" + c.type +
+              "\",\"size\":" + std::to_string(c.size) +
+              ",\"autoIncrement\":" + (c.autoIncrement ? "true" : "false") +
+              ",\"required\":false,\"allowZeroLength\":" + (c.allowZeroLength ? "true" : "false") + "}";
+    }
+    json += "]}";
+  }
+  return json + "]}";
+}
+
+// The real engine, counting the opens asked of it.
+class CountingEngine : public engine::Engine {
+ public:
+  explicit CountingEngine(engine::Engine& real) : real_(real) {}
+  std::unique_ptr<engine::Database> openDatabase(const std::string& path, bool exclusive, bool readOnly,
+                                                 const std::string& connect) override {
+    ++opens;
+    return real_.openDatabase(path, exclusive, readOnly, connect);
+  }
+  int opens = 0;
+
+ private:
+  engine::Engine& real_;
+};
+
+bool readersAvailable() {
+  return fs::exists(fs::path(KARVELTA_SOURCE_DIR) / "tools/readers/node_modules/mdb-reader") &&
+         std::system("command -v node >/dev/null 2>&1 && command -v mdb-schema >/dev/null 2>&1 && "
+                     "command -v mdb-export >/dev/null 2>&1 && command -v mdb-prop >/dev/null 2>&1") == 0;
+}
+
 class EndToEnd : public ::testing::Test {
  protected:
   void SetUp() override {
     std::string pattern = (fs::temp_directory_path() / "karvelta-schema-e2e-XXXXXX").string();
     ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    programDir = pattern;
+    root = pattern;
+    programDir = (fs::path(root) / "program").string();
+    scratch = (fs::path(root) / "scratch").string();
+    fs::create_directory(programDir);
+    fs::create_directory(scratch);
+    ctx.programDir = programDir;
     model.backupFlag = 1;
   }
-  void TearDown() override { fs::remove_all(programDir); }
+  void TearDown() override { fs::remove_all(root); }
 
+  void writeSettings(const std::string& location) {
+    std::ofstream(fs::path(programDir) / "PLX.dll") << "[ayar]\nip=" << location << "\n";
+  }
   // Copies the fixture beside the program and names it in the settings.
   std::string useFixture(const std::string& name) {
     const fs::path copy = fs::path(programDir) / name;
     fs::copy_file(fs::path(KARVELTA_FIXTURES_DIR) / name, copy);
-    std::ofstream(fs::path(programDir) / "PLX.dll") << "[ayar]\nip=" << copy.string() << "\n";
+    writeSettings(copy.string());
     return copy.string();
   }
+  // A copy of the fixture as it was, for the readers to compare rows with.
+  std::string originalCopy(const std::string& name) {
+    const fs::path copy = fs::path(scratch) / ("original-" + name);
+    fs::copy_file(fs::path(KARVELTA_FIXTURES_DIR) / name, copy);
+    return copy.string();
+  }
+
   Strings tableNames(const std::string& path) {
     return engine->openDatabase(path, false, true, ";pwd=zorpelnik")->tableNames();
   }
@@ -52,49 +188,224 @@ class EndToEnd : public ::testing::Test {
     return names;
   }
 
-  static Strings allLines() {
-    Strings lines;
-    for (const Step& s : kExpectedSteps) lines.push_back(lineOf(s));
-    return lines;
+  // What every run past the gate leaves in the panel's fields: the last
+  // catalogue entry's.
+  void expectLastEntryInFields() {
+    EXPECT_EQ(model.tabloismi, "satislar");
+    EXPECT_EQ(model.alanismi, "tarih2");
+    EXPECT_EQ(model.verituruIndex, 4);
+    EXPECT_EQ(model.sinir, "100");
   }
 
-  std::string programDir;
+  // Both readers read the whole file cleanly and agree; its schema is the
+  // expected one, and the rows of every table of the original (under its
+  // name after the renames) are as they were there.
+  void expectReadersRead(const std::string& db, const std::vector<Table>& expected,
+                         const std::string& original, const std::string& renamed = {}) {
+    const std::string expectFile = (fs::path(scratch) / "expect.json").string();
+    const std::string outFile = (fs::path(scratch) / "verify.txt").string();
+    std::ofstream(expectFile) << schemaJson(expected);
+    std::string cmd = std::string("node '") + KARVELTA_SOURCE_DIR + "/tools/readers/verify-written.mjs' '" +
+                      db + "' --password zorpelnik --expect '" + expectFile + "' --rows-like '" + original + "'";
+    if (!renamed.empty()) cmd += " --renamed " + renamed;
+    cmd += " > '" + outFile + "' 2>&1";
+    const int rc = std::system(cmd.c_str());
+    EXPECT_EQ(rc, 0) << fileBytes(outFile);
+  }
+
+  std::string root, programDir, scratch;
   std::unique_ptr<engine::Engine> engine = engine::makeJetEngine(engine::Env::system());
+  CountingEngine counting{*engine};
   Closed messages;
   window::Model model;
-  Context ctx{model, messages, *engine, ""};
+  Context ctx{model, messages, counting, ""};
 };
 
-TEST_F(EndToEnd, SalesSmallTwice) {
-  ctx.programDir = programDir;
+TEST_F(EndToEnd, SalesSmallSetAsideAndBuiltThenEverythingExists) {
   const std::string db = useFixture("sales-small.mdb");
-  const Strings oldFisno = fieldNames(db, "fisno");
-  const Strings oldSatislar = fieldNames(db, "satislar");
+  const std::string original = originalCopy("sales-small.mdb");
+  const std::set<std::string> files = listing(programDir);
 
   basla(ctx);
   EXPECT_EQ(model.sonuc1, allLines());
   EXPECT_EQ(model.sonuc, Strings{});
   EXPECT_EQ(model.say, (Counters{"2", "30", "0", "0", "0", "0"}));
   EXPECT_EQ(messages.shown, Strings{" Güncelleme Bitti   "});
-  EXPECT_EQ(fieldNames(db, "fisnoeski"), oldFisno);
-  EXPECT_EQ(fieldNames(db, "satislareski"), oldSatislar);
+  expectLastEntryInFields();
+  EXPECT_EQ(listing(programDir), files);  // no lock file or journal left
+  EXPECT_EQ(tableNames(db), Strings({"fisnoeski", "satislareski", "urunler", "fisno", "satislar"}));
   EXPECT_EQ(fieldNames(db, "fisno"),
             Strings({"no", "fisno", "tarih", "saat", "odemesi", "musteriadi", "toplam", "musterikodu"}));
-  EXPECT_EQ(fieldNames(db, "satislar").size(), 24u);
 
-  const Strings tables = tableNames(db);
+  // Again at once: every step is refused, and a refused step writes nothing.
+  const std::string afterFirst = fileBytes(db);
   basla(ctx);
   EXPECT_EQ(model.sonuc, allLines());
+  EXPECT_EQ(model.sonuc1, Strings{});
   EXPECT_EQ(model.say, (Counters{"0", "0", "2", "30", "0", "0"}));
-  EXPECT_EQ(tableNames(db), tables);
+  EXPECT_EQ(messages.shown, Strings(2, " Güncelleme Bitti   "));
+  expectLastEntryInFields();
+  EXPECT_TRUE(fileBytes(db) == afterFirst) << "the refused run changed the file";
+  EXPECT_EQ(listing(programDir), files);
+
+  if (!readersAvailable()) GTEST_SKIP() << "node, tools/readers/node_modules or mdbtools missing";
+  expectReadersRead(db,
+                    {{"fisnoeski", 5, kOldFisno},
+                     {"satislareski", 40, kOldSatislar},
+                     {"urunler", 30, kUrunler},
+                     {"fisno", 0, catalogueColumns("fisno")},
+                     {"satislar", 0, catalogueColumns("satislar")}},
+                    original, "fisno=fisnoeski,satislar=satislareski");
 }
 
-TEST_F(EndToEnd, PasswordRefused) {
-  ctx.programDir = programDir;
-  useFixture("sales-otherpass.mdb");
+// After an earlier update both old copies exist: nothing is renamed or
+// created, and the present tables get the catalogue fields they lack.
+TEST_F(EndToEnd, SalesUpdatedKeepsItsTablesAndGainsTheMissingFields) {
+  const std::string db = useFixture("sales-updated.mdb");
+  const std::string original = originalCopy("sales-updated.mdb");
+
+  basla(ctx);
+  const Strings refused{
+      "TABLO ADI :fisno",
+      "TABLO ADI :fisno SUTUN ADI :fisno SAYI",
+      "TABLO ADI :fisno SUTUN ADI :tarih TARİH",
+      "TABLO ADI :fisno SUTUN ADI :musteriadi METİN",
+      "TABLO ADI :fisno SUTUN ADI :toplam PARA BİRİMİ",
+      "TABLO ADI :satislar",
+      "TABLO ADI :satislar SUTUN ADI :tarih TARİH",
+      "TABLO ADI :satislar SUTUN ADI :fiyat PARA BİRİMİ",
+      "TABLO ADI :satislar SUTUN ADI :adet METİN",
+      "TABLO ADI :satislar SUTUN ADI :toplam PARA BİRİMİ",
+      "TABLO ADI :satislar SUTUN ADI :fisno METİN",
+  };
+  Strings added;
+  for (const std::string& line : allLines())
+    if (std::find(refused.begin(), refused.end(), line) == refused.end()) added.push_back(line);
+  ASSERT_EQ(added.size(), 21u);
+  EXPECT_EQ(model.sonuc, refused);
+  EXPECT_EQ(model.sonuc1, added);
+  EXPECT_EQ(model.say, (Counters{"0", "21", "2", "9", "0", "0"}));
+  EXPECT_EQ(messages.shown, Strings{" Güncelleme Bitti   "});
+  expectLastEntryInFields();
+  EXPECT_EQ(tableNames(db), Strings({"fisno", "satislar", "urunler", "fisnoeski", "satislareski"}));
+  EXPECT_EQ(fieldNames(db, "fisno"),
+            Strings({"no", "fisno", "tarih", "toplam", "musteriadi", "saat", "odemesi", "musterikodu"}));
+  EXPECT_EQ(fieldNames(db, "satislar").size(), 8u + 18u);
+  EXPECT_EQ(fieldNames(db, "fisnoeski").size(), kOldFisno.size());
+
+  // Once more: all of it exists now, and nothing is written.
+  const std::string afterFirst = fileBytes(db);
   basla(ctx);
   EXPECT_EQ(model.sonuc, allLines());
   EXPECT_EQ(model.say, (Counters{"0", "0", "2", "30", "0", "0"}));
+  EXPECT_TRUE(fileBytes(db) == afterFirst) << "the refused run changed the file";
+
+  if (!readersAvailable()) GTEST_SKIP() << "node, tools/readers/node_modules or mdbtools missing";
+  expectReadersRead(db,
+                    {{"fisno", 5, extendedBy(kOldFisno, "fisno")},
+                     {"satislar", 40, extendedBy(kOldSatislar, "satislar")},
+                     {"urunler", 30, kUrunler},
+                     {"fisnoeski", 5, kOldFisno},
+                     {"satislareski", 40, kOldSatislar}},
+                    original);
+}
+
+TEST_F(EndToEnd, SalesWithoutFisnoRenamesOnlySatislar) {
+  const std::string db = useFixture("sales-nofisno.mdb");
+  const std::string original = originalCopy("sales-nofisno.mdb");
+
+  basla(ctx);
+  EXPECT_EQ(model.sonuc1, allLines());
+  EXPECT_EQ(model.sonuc, Strings{});
+  EXPECT_EQ(model.say, (Counters{"2", "30", "0", "0", "0", "0"}));
+  EXPECT_EQ(messages.shown, Strings{" Güncelleme Bitti   "});
+  expectLastEntryInFields();
+  const Strings tables = tableNames(db);
+  EXPECT_EQ(std::count(tables.begin(), tables.end(), "fisnoeski"), 0);
+  EXPECT_EQ(std::set<std::string>(tables.begin(), tables.end()),
+            (std::set<std::string>{"satislareski", "urunler", "fisno", "satislar"}));
+
+  if (!readersAvailable()) GTEST_SKIP() << "node, tools/readers/node_modules or mdbtools missing";
+  expectReadersRead(db,
+                    {{"satislareski", 40, kOldSatislar},
+                     {"urunler", 30, kUrunler},
+                     {"fisno", 0, catalogueColumns("fisno")},
+                     {"satislar", 0, catalogueColumns("satislar")}},
+                    original, "satislar=satislareski");
+}
+
+// Every way the run's database cannot be reached ends the same: no rename,
+// every entry refused, the final message, and no file touched or made.
+class Unreachable : public EndToEnd {
+ protected:
+  void expectEverythingRefused() {
+    EXPECT_EQ(model.sonuc, allLines());
+    EXPECT_EQ(model.sonuc1, Strings{});
+    EXPECT_EQ(model.say, (Counters{"0", "0", "2", "30", "0", "0"}));
+    EXPECT_EQ(messages.shown, Strings{" Güncelleme Bitti   "});
+    expectLastEntryInFields();
+  }
+};
+
+TEST_F(Unreachable, PasswordRefused) {
+  const std::string db = useFixture("sales-otherpass.mdb");
+  const std::set<std::string> files = listing(programDir);
+  basla(ctx);
+  expectEverythingRefused();
+  EXPECT_TRUE(fileBytes(db) == fileBytes(std::string(KARVELTA_FIXTURES_DIR) + "/sales-otherpass.mdb"));
+  EXPECT_EQ(listing(programDir), files);
+}
+
+TEST_F(Unreachable, NoSettingsFile) {
+  const std::string db = useFixture("sales-small.mdb");
+  fs::remove(fs::path(programDir) / "PLX.dll");
+  const std::set<std::string> files = listing(programDir);
+  basla(ctx);
+  expectEverythingRefused();
+  EXPECT_TRUE(fileBytes(db) == fileBytes(std::string(KARVELTA_FIXTURES_DIR) + "/sales-small.mdb"));
+  EXPECT_EQ(listing(programDir), files);
+}
+
+TEST_F(Unreachable, SettingsNameAMissingDatabase) {
+  const std::string missing = (fs::path(scratch) / "satis.mdb").string();
+  writeSettings(missing);
+  const std::set<std::string> files = listing(programDir);
+  basla(ctx);
+  expectEverythingRefused();
+  EXPECT_FALSE(fs::exists(missing));
+  EXPECT_EQ(listing(scratch), std::set<std::string>{});  // no lock file made for it either
+  EXPECT_EQ(listing(programDir), files);
+}
+
+// Before a backup the run shows its message and nothing else: an earlier
+// run's lists and counters, the panel's fields and the file all stay.
+TEST_F(EndToEnd, BeforeABackupOnlyTheMessage) {
+  const std::string db = useFixture("sales-small.mdb");
+  basla(ctx);
+  ASSERT_EQ(model.say, (Counters{"2", "30", "0", "0", "0", "0"}));
+  model.tabloismi = "urunler";
+  model.alanismi = "barkod";
+  model.verituruIndex = 1;
+  model.sinir = "20";
+  const window::Model before = model;
+  const std::string bytes = fileBytes(db);
+  const std::set<std::string> files = listing(programDir);
+  messages.shown.clear();
+  counting.opens = 0;
+
+  model.backupFlag = 0;
+  basla(ctx);
+  EXPECT_EQ(messages.shown, Strings{"ÖNCE VERİTABANINI YEDEK ALINIZ"});
+  EXPECT_EQ(counting.opens, 0);
+  EXPECT_EQ(model.sonuc1, before.sonuc1);
+  EXPECT_EQ(model.sonuc, before.sonuc);
+  EXPECT_EQ(model.say, before.say);
+  EXPECT_EQ(model.tabloismi, "urunler");
+  EXPECT_EQ(model.alanismi, "barkod");
+  EXPECT_EQ(model.verituruIndex, 1);
+  EXPECT_EQ(model.sinir, "20");
+  EXPECT_TRUE(fileBytes(db) == bytes) << "the database changed";
+  EXPECT_EQ(listing(programDir), files);
 }
 
 }  // namespace
