@@ -10,6 +10,7 @@
 #include "engine/catalog.h"
 #include "engine/data_page_writer.h"
 #include "engine/error.h"
+#include "engine/little_endian.h"
 #include "engine/object_name.h"
 #include "engine/table_scan.h"
 #include "engine/table_writer.h"
@@ -23,14 +24,6 @@ constexpr std::int16_t kObjectTypeContainer = 3;
 constexpr std::uint32_t kCreatorRights = 0x000F00FE;
 constexpr std::uint32_t kOwnerRights = 0x000FFEFF;
 constexpr std::size_t kInlineMapRowSize = 69;
-
-void put16(Page& p, std::size_t at, std::size_t v) {
-  p[at] = static_cast<std::uint8_t>(v);
-  p[at + 1] = static_cast<std::uint8_t>(v >> 8);
-}
-void put32(Page& p, std::size_t at, std::uint32_t v) {
-  for (std::size_t i = 0; i < 4; ++i) p[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
 
 const CatalogEntry& tablesContainer(const Catalog& cat) {
   for (const CatalogEntry& e : cat.entries())

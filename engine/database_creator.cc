@@ -15,6 +15,7 @@
 #include "engine/database_header.h"
 #include "engine/error.h"
 #include "engine/index_key.h"
+#include "engine/little_endian.h"
 #include "engine/long_value_writer.h"
 #include "engine/page_channel.h"
 #include "engine/property_map.h"
@@ -30,13 +31,6 @@ using Bytes = std::vector<std::uint8_t>;
 
 // --- little-endian writing --------------------------------------------------
 
-void put16(Page& p, std::size_t at, std::uint32_t v) {
-  p[at] = static_cast<std::uint8_t>(v);
-  p[at + 1] = static_cast<std::uint8_t>(v >> 8);
-}
-void put32(Page& p, std::size_t at, std::uint32_t v) {
-  for (std::size_t i = 0; i < 4; ++i) p[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
 void append8(Bytes& b, std::uint32_t v) { b.push_back(static_cast<std::uint8_t>(v)); }
 void append16(Bytes& b, std::uint32_t v) {
   for (int i = 0; i < 2; ++i) b.push_back(static_cast<std::uint8_t>(v >> (8 * i)));

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "engine/error.h"
+#include "engine/little_endian.h"
 
 namespace engine {
 namespace {
@@ -37,14 +38,6 @@ bool appendCharCode(IndexEntry* out, char c) {
     return true;
   }
   return false;
-}
-
-std::uint16_t get16(const Page& p, std::size_t at) {
-  return static_cast<std::uint16_t>(p[at] | p[at + 1] << 8);
-}
-void put16(Page& p, std::size_t at, std::size_t v) {
-  p[at] = static_cast<std::uint8_t>(v);
-  p[at + 1] = static_cast<std::uint8_t>(v >> 8);
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 
 #include "engine/data_page.h"
 #include "engine/error.h"
+#include "engine/little_endian.h"
 #include "engine/table_writer.h"
 
 namespace engine {
@@ -14,22 +15,6 @@ namespace {
 
 constexpr std::size_t kChainPointerSize = 4;
 constexpr std::uint16_t kDeletedRowFlags = DataPage::kDeletedFlag | DataPage::kOverflowFlag;
-
-std::uint16_t get16(std::span<const std::uint8_t> b, std::size_t at) {
-  return static_cast<std::uint16_t>(b[at] | (b[at + 1] << 8));
-}
-std::uint32_t get32(std::span<const std::uint8_t> b, std::size_t at) {
-  return std::uint32_t{b[at]} | std::uint32_t{b[at + 1]} << 8 | std::uint32_t{b[at + 2]} << 16 |
-         std::uint32_t{b[at + 3]} << 24;
-}
-void put16(std::span<std::uint8_t> b, std::size_t at, std::size_t v) {
-  b[at] = static_cast<std::uint8_t>(v & 0xFF);
-  b[at + 1] = static_cast<std::uint8_t>((v >> 8) & 0xFF);
-}
-void put32(std::span<std::uint8_t> b, std::size_t at, std::size_t v) {
-  put16(b, at, v & 0xFFFF);
-  put16(b, at + 2, (v >> 16) & 0xFFFF);
-}
 
 std::vector<std::uint8_t> header(std::size_t length, std::uint8_t kind, std::uint8_t row,
                                  std::uint32_t page) {

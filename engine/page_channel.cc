@@ -7,22 +7,13 @@
 #include <vector>
 
 #include "engine/error.h"
+#include "engine/little_endian.h"
 
 namespace engine {
 namespace {
 
 // --- little-endian helpers ---
 
-std::uint32_t get32(std::span<const std::uint8_t> b, std::size_t at) {
-  return std::uint32_t{b[at]} | std::uint32_t{b[at + 1]} << 8 | std::uint32_t{b[at + 2]} << 16 |
-         std::uint32_t{b[at + 3]} << 24;
-}
-std::uint16_t get16(std::span<const std::uint8_t> b, std::size_t at) {
-  return static_cast<std::uint16_t>(b[at] | b[at + 1] << 8);
-}
-void put32(std::span<std::uint8_t> b, std::size_t at, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) b[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(v >> (8 * i));
-}
 std::uint64_t get64(std::span<const std::uint8_t> b, std::size_t at) {
   return std::uint64_t{get32(b, at)} | std::uint64_t{get32(b, at + 4)} << 32;
 }

@@ -5,6 +5,7 @@
 
 #include "engine/byte_reader.h"
 #include "engine/error.h"
+#include "engine/little_endian.h"
 #include "engine/text_codec.h"
 
 namespace engine {
@@ -15,14 +16,6 @@ constexpr std::size_t kPropertyHeader = 8;  // length, flag, type, name index, s
 constexpr char kMagicMr2[] = "MR2";
 constexpr char kMagicKkd[] = "KKD";
 
-void put16(std::vector<std::uint8_t>& out, std::size_t v) {
-  out.push_back(static_cast<std::uint8_t>(v & 0xFF));
-  out.push_back(static_cast<std::uint8_t>((v >> 8) & 0xFF));
-}
-void put32(std::vector<std::uint8_t>& out, std::size_t v) {
-  put16(out, v & 0xFFFF);
-  put16(out, (v >> 16) & 0xFFFF);
-}
 void patch16(std::vector<std::uint8_t>& out, std::size_t at, std::size_t v) {
   out[at] = static_cast<std::uint8_t>(v & 0xFF);
   out[at + 1] = static_cast<std::uint8_t>((v >> 8) & 0xFF);
@@ -45,7 +38,7 @@ std::span<const std::uint8_t> readName(const ByteReader& r, std::size_t& pos) {
 
 void writeName(std::vector<std::uint8_t>& out, std::span<const std::uint8_t> raw) {
   if (raw.size() > 0xFFFF) throw Error("property name too long");
-  put16(out, raw.size());
+  append16(out, raw.size());
   append(out, raw);
 }
 
@@ -142,8 +135,8 @@ std::vector<std::uint8_t> PropertyMaps::serialize() const {
   std::vector<std::uint8_t> out(magic_.begin(), magic_.end());
   auto writePool = [&] {
     const std::size_t start = out.size();
-    put32(out, 0);
-    put16(out, kPropertyNamePool);
+    append32(out, 0);
+    append16(out, kPropertyNamePool);
     for (const auto& raw : rawNames_) writeName(out, raw);
     patch32(out, start, out.size() - start);
   };
@@ -152,10 +145,10 @@ std::vector<std::uint8_t> PropertyMaps::serialize() const {
     if (i == maps_.size()) break;
     const PropertyMap& map = maps_[i];
     const std::size_t start = out.size();
-    put32(out, 0);
-    put16(out, map.type);
+    append32(out, 0);
+    append16(out, map.type);
     const std::size_t nameStart = out.size();
-    put32(out, 0);
+    append32(out, 0);
     if (map.hasName) writeName(out, map.rawName);
     append(out, map.namePadding);
     patch32(out, nameStart, out.size() - nameStart);
@@ -163,11 +156,11 @@ std::vector<std::uint8_t> PropertyMaps::serialize() const {
       if (p.data.size() > 0xFFFF - kPropertyHeader - p.padding.size())
         throw Error("property " + p.name + " too long");
       const std::size_t valueStart = out.size();
-      put16(out, 0);
+      append16(out, 0);
       out.push_back(p.flag);
       out.push_back(p.type);
-      put16(out, p.nameIndex);
-      put16(out, p.data.size());
+      append16(out, p.nameIndex);
+      append16(out, p.data.size());
       append(out, p.data);
       append(out, p.padding);
       patch16(out, valueStart, out.size() - valueStart);

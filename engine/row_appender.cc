@@ -9,6 +9,7 @@
 #include "engine/data_page.h"
 #include "engine/data_page_writer.h"
 #include "engine/error.h"
+#include "engine/little_endian.h"
 #include "engine/long_value.h"
 #include "engine/long_value_writer.h"
 #include "engine/text_codec.h"
@@ -22,10 +23,6 @@ constexpr std::size_t kMapPageData = 4;
 constexpr std::uint32_t kPagesPerMapPage = (kPageSize - kMapPageData) * 8;
 // The bytes of an LVAL chain row that carry data (4 go to the next pointer).
 constexpr std::size_t kChainPart = kMaxLongValueRow - 4;
-
-void put32(Page& p, std::size_t at, std::uint32_t v) {
-  for (std::size_t i = 0; i < 4; ++i) p[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
 
 std::vector<std::uint8_t> littleEndian(std::uint64_t v, std::size_t bytes) {
   std::vector<std::uint8_t> out(bytes);

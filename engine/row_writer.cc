@@ -4,14 +4,10 @@
 #include <string>
 
 #include "engine/error.h"
+#include "engine/little_endian.h"
 
 namespace engine {
 namespace {
-
-void put16(std::vector<std::uint8_t>& out, std::size_t v) {
-  out.push_back(static_cast<std::uint8_t>(v));
-  out.push_back(static_cast<std::uint8_t>(v >> 8));
-}
 
 }  // namespace
 
@@ -56,7 +52,7 @@ std::vector<std::uint8_t> encodeRow(const TableDefinition& definition,
       varCount = std::max(varCount, std::size_t{c.varIndex} + 1);
   }
   std::vector<std::uint8_t> row;
-  put16(row, columnCount);
+  append16(row, columnCount);
   row.resize(2 + fixedEnd, 0);
   // Variable values by variable index.
   std::vector<std::pair<std::uint16_t, std::size_t>> varColumns;  // (var index, position)
@@ -106,9 +102,9 @@ std::vector<std::uint8_t> encodeRow(const TableDefinition& definition,
       throw Error("the row of " + std::to_string(end + trailer) + " bytes is larger than " +
                   std::to_string(kMaxRowSize));
     if (end + trailer < minSize) row.resize(minSize - trailer, 0);
-    put16(row, end);
-    for (std::size_t k = varCount; k-- > 0;) put16(row, offsets[k]);
-    put16(row, varCount);
+    append16(row, end);
+    for (std::size_t k = varCount; k-- > 0;) append16(row, offsets[k]);
+    append16(row, varCount);
   } else {
     if (row.size() + trailer > kMaxRowSize)
       throw Error("the row is larger than " + std::to_string(kMaxRowSize) + " bytes");

@@ -5,6 +5,7 @@
 
 #include "engine/data_page.h"
 #include "engine/error.h"
+#include "engine/little_endian.h"
 #include "engine/long_value_writer.h"
 #include "engine/text_codec.h"
 
@@ -21,18 +22,6 @@ constexpr std::size_t kUsageMapRowSize = 69;
 constexpr std::uint32_t kColumnMagic = 0x659;
 // "General" sort order (Jet 4 default), as stored at column bytes 11..14.
 constexpr std::array<std::uint8_t, 4> kGeneralSortOrder{0x09, 0x04, 0x00, 0x00};
-
-void put16(std::span<std::uint8_t> b, std::size_t at, std::size_t v) {
-  b[at] = static_cast<std::uint8_t>(v & 0xFF);
-  b[at + 1] = static_cast<std::uint8_t>((v >> 8) & 0xFF);
-}
-void put32(std::span<std::uint8_t> b, std::size_t at, std::size_t v) {
-  put16(b, at, v & 0xFFFF);
-  put16(b, at + 2, (v >> 16) & 0xFFFF);
-}
-std::uint16_t get16(std::span<const std::uint8_t> b, std::size_t at) {
-  return static_cast<std::uint16_t>(b[at] | (b[at + 1] << 8));
-}
 
 bool isVariableType(std::uint8_t type) {
   return type == kTypeText || type == kTypeMemo || type == kTypeOle || type == kTypeBinary;

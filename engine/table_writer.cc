@@ -6,6 +6,7 @@
 #include "engine/byte_reader.h"
 #include "engine/data_page_writer.h"
 #include "engine/error.h"
+#include "engine/little_endian.h"
 #include "engine/text_codec.h"
 #include "engine/usage_map.h"
 
@@ -19,14 +20,6 @@ constexpr std::size_t kIndexTailPage = 20;
 constexpr std::size_t kRowPointerSize = 4;  // the row named at the end of a leaf entry
 constexpr std::size_t kMapPageData = 4;
 constexpr std::uint32_t kPagesPerMapPage = (kPageSize - kMapPageData) * 8;
-
-std::uint32_t get32(const Page& p, std::size_t at) {
-  return std::uint32_t{p[at]} | std::uint32_t{p[at + 1]} << 8 | std::uint32_t{p[at + 2]} << 16 |
-         std::uint32_t{p[at + 3]} << 24;
-}
-void put32(Page& p, std::size_t at, std::uint32_t v) {
-  for (std::size_t i = 0; i < 4; ++i) p[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
 
 std::string pageText(std::uint32_t page) { return "page " + std::to_string(page); }
 
