@@ -11,6 +11,7 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <utility>
 
 namespace engine {
 
@@ -77,6 +78,52 @@ class Env {
 
   // The chunk size of the default copy.
   static constexpr std::size_t kCopyChunk = std::size_t{1} << 20;
+};
+
+// An Env that hands every call to another one. A test or benchmark seam
+// derives from it and overrides only what it changes (the clock, say).
+class EnvWrapper : public Env {
+ public:
+  explicit EnvWrapper(Env& target) : target_(target) {}
+  Env& target() const { return target_; }
+
+  std::unique_ptr<File> open(const std::string& path, OpenMode mode) override {
+    return target_.open(path, mode);
+  }
+  bool exists(const std::string& path) override { return target_.exists(path); }
+  void remove(const std::string& path) override { target_.remove(path); }
+  void renameNoReplace(const std::string& from, const std::string& to) override {
+    target_.renameNoReplace(from, to);
+  }
+  void syncDirectory(const std::string& dir) override { target_.syncDirectory(dir); }
+  std::unique_ptr<FileLock> tryLockExclusive(const std::string& path) override {
+    return target_.tryLockExclusive(path);
+  }
+  bool isLockedElsewhere(const std::string& path) override { return target_.isLockedElsewhere(path); }
+  std::tm localTime() override { return target_.localTime(); }
+  void copyFileContents(File& from, File& to) override { target_.copyFileContents(from, to); }
+
+ private:
+  Env& target_;
+};
+
+// A File that hands every call to another one, for seams that watch or
+// change some of them.
+class FileWrapper : public File {
+ public:
+  explicit FileWrapper(std::unique_ptr<File> target) : target_(std::move(target)) {}
+  File& target() const { return *target_; }
+
+  std::uint64_t size() override { return target_->size(); }
+  void read(std::uint64_t offset, std::span<std::uint8_t> out) override { target_->read(offset, out); }
+  void write(std::uint64_t offset, std::span<const std::uint8_t> data) override {
+    target_->write(offset, data);
+  }
+  void sync() override { target_->sync(); }
+  void truncate(std::uint64_t size) override { target_->truncate(size); }
+
+ private:
+  std::unique_ptr<File> target_;
 };
 
 }  // namespace engine

@@ -36,7 +36,10 @@ namespace {
 
 using testing::FaultEnv;
 using testing::SimulatedCrash;
+using testutil::FixedClockEnv;
 using testutil::fileBytes;
+using testutil::OtherProcessLock;
+using testutil::readersAvailable;
 using testutil::TempDir;
 
 constexpr const char* kPassword = "zorpelnik";
@@ -121,14 +124,6 @@ void expectRowsKept(const Rows& before, const Rows& after, const std::string& wh
   }
 }
 
-bool readersAvailable() {
-  const std::filesystem::path module =
-      std::filesystem::path(KARVELTA_SOURCE_DIR) / "tools/readers/node_modules/mdb-reader";
-  if (!std::filesystem::exists(module)) return false;
-  return std::system("command -v node >/dev/null 2>&1 && command -v mdb-schema >/dev/null 2>&1 && "
-                     "command -v mdb-export >/dev/null 2>&1 && command -v mdb-prop >/dev/null 2>&1") == 0;
-}
-
 // The independent readers read the file and agree with each other (and with
 // the expected schema, when given).
 // With `original`, every table's rows must read as there, the added
@@ -136,21 +131,15 @@ bool readersAvailable() {
 void expectReadersRead(const std::string& path, const std::string& password,
                        const std::string& expectJson = {}, const std::string& original = {},
                        const std::string& allowStderr = {}) {
-  std::string cmd = std::string("node '") + KARVELTA_SOURCE_DIR +
-                    "/tools/readers/verify-written.mjs' '" + path + "'";
-  if (!password.empty()) cmd += " --password " + password;
+  std::string extra;
   if (!expectJson.empty()) {
     const std::string file = path + ".expect.json";
     std::ofstream(file) << expectJson;
-    cmd += " --expect '" + file + "'";
+    extra += " --expect '" + file + "'";
   }
-  if (!original.empty()) cmd += " --rows-like '" + original + "'";
-  if (!allowStderr.empty()) cmd += " --allow-stderr '" + allowStderr + "'";
-  cmd += " > '" + path + ".verify.txt' 2>&1";
-  const int rc = std::system(cmd.c_str());
-  std::ifstream in(path + ".verify.txt");
-  const std::string output((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  EXPECT_EQ(rc, 0) << output;
+  if (!original.empty()) extra += " --rows-like '" + original + "'";
+  if (!allowStderr.empty()) extra += " --allow-stderr '" + allowStderr + "'";
+  testutil::expectReadersRead(path, password, extra);
 }
 
 // The schema as `karvelta-jet schema` prints it, from our own reader, with
@@ -248,7 +237,7 @@ void addCatalogue(const std::string& path, const std::string& password, const st
 
 TEST(AddField, CatalogueOnTheSalesDatabase) {
   TempDir dir;
-  const std::string path = dir.copyFixture("sales-small.mdb");
+  const std::string path = dir.copy("sales-small.mdb");
   const Rows before = readRows(path, kPassword);
   addCatalogue(path, kPassword, "satislar", kSatislarFields);
   addCatalogue(path, kPassword, "fisno", kFisnoFields);
@@ -274,7 +263,7 @@ TEST(AddField, CatalogueOnAccessMadeFiles) {
   for (const char* fixture : {"testV2000.mdb", "delColTestV2000.mdb", "overflowTestV2000.mdb"}) {
     SCOPED_TRACE(fixture);
     TempDir dir;
-    const std::string path = dir.copyFixture(fixture);
+    const std::string path = dir.copy(fixture);
     const Rows before = readRows(path, "");
     addCatalogue(path, "", "Table1", kSatislarFields);
     addCatalogue(path, "", "Table1", kFisnoFields);
@@ -291,7 +280,7 @@ TEST(AddField, CatalogueOnAccessMadeFiles) {
 
 TEST(AddField, DefinitionGrowsOntoAFurtherPage) {
   TempDir dir;
-  const std::string path = dir.copyFixture("sales-small.mdb");
+  const std::string path = dir.copy("sales-small.mdb");
   const Rows before = readRows(path, kPassword);
   std::size_t pagesBefore = 0;
   {
@@ -333,7 +322,7 @@ TEST(AddField, DefinitionGrowsOntoAFurtherPage) {
 
 TEST(AddField, TheCatalogRowMovesWhenItsPageIsFull) {
   TempDir dir;
-  const std::string path = dir.copyFixture("sales-small.mdb");
+  const std::string path = dir.copy("sales-small.mdb");
   // Fill the catalog's page 14 with a deleted row (which every reader
   // skips), leaving too little room for fisno's row to take its first
   // property blob.
@@ -348,7 +337,7 @@ TEST(AddField, TheCatalogRowMovesWhenItsPageIsFull) {
     channel.writePage(14, page);
     channel.commit();
   }
-  const std::string filled = dir.file("filled.mdb");
+  const std::string filled = dir.path("filled.mdb");
   std::filesystem::copy_file(path, filled);
   if (readersAvailable()) expectReadersRead(filled, kPassword);
   const Rows before = readRows(path, kPassword);
@@ -370,50 +359,9 @@ TEST(AddField, TheCatalogRowMovesWhenItsPageIsFull) {
   expectReadersRead(path, kPassword, schemaJson(path, kPassword), filled);
 }
 
-// A child process holding the database's lock file, as another program
-// that has the database open does.
-class OtherProgram {
- public:
-  explicit OtherProgram(const std::string& db) {
-    int ready[2], release[2];
-    if (::pipe(ready) != 0 || ::pipe(release) != 0) throw std::runtime_error("pipe");
-    pid_ = ::fork();
-    if (pid_ < 0) throw std::runtime_error("fork");
-    if (pid_ == 0) {
-      ::close(ready[0]);
-      ::close(release[1]);
-      auto lock = Env::system().tryLockExclusive(lockFilePath(db));
-      char ok = lock ? '1' : '0';
-      if (::write(ready[1], &ok, 1) != 1) ::_exit(2);
-      char c;
-      while (::read(release[0], &c, 1) > 0) {
-      }
-      ::_exit(0);
-    }
-    ::close(ready[1]);
-    ::close(release[0]);
-    releaseFd_ = release[1];
-    char ok = 0;
-    const bool locked = ::read(ready[0], &ok, 1) == 1 && ok == '1';
-    ::close(ready[0]);
-    if (!locked) throw std::runtime_error("the child could not lock");
-  }
-  ~OtherProgram() {
-    ::close(releaseFd_);
-    int status = 0;
-    ::waitpid(pid_, &status, 0);
-  }
-  OtherProgram(const OtherProgram&) = delete;
-  OtherProgram& operator=(const OtherProgram&) = delete;
-
- private:
-  pid_t pid_ = -1;
-  int releaseFd_ = -1;
-};
-
 TEST(AddField, RefusalsLeaveTheFileUnchanged) {
   TempDir dir;
-  const std::string path = dir.copyFixture("sales-small.mdb");
+  const std::string path = dir.copy("sales-small.mdb");
   const auto original = fileBytes(path);
   auto refused = [&](const std::string& table, NewField f, const std::string& what) {
     EXPECT_THROW(appendField(Env::system(), path, kPassword, table, f), Error) << what;
@@ -446,7 +394,7 @@ TEST(AddField, RefusalsLeaveTheFileUnchanged) {
   refused("satislar", zeroLengthLong, "AllowZeroLength on a Long");
 
   {
-    OtherProgram other(path);
+    OtherProcessLock other(path);
     refused("satislar", createField("yeni", 4), "in use by another program");
   }
   {
@@ -472,7 +420,7 @@ TEST(AddField, RefusalsLeaveTheFileUnchanged) {
 
 TEST(AddField, ASecondConnectionOfThisProgramAddsAndTheFirstSeesIt) {
   TempDir dir;
-  const std::string path = dir.copyFixture("sales-small.mdb");
+  const std::string path = dir.copy("sales-small.mdb");
   auto engine = makeJetEngine(Env::system());
   auto first = engine->openDatabase(path, false, false, ";pwd=zorpelnik");
   auto satislar = first->tableDef("satislar");
@@ -487,7 +435,7 @@ TEST(AddField, ASecondConnectionOfThisProgramAddsAndTheFirstSeesIt) {
 
 TEST(AddField, AutoIncrementOnAnEmptyTable) {
   TempDir dir;
-  const std::string path = dir.copyFixture("testV2000.mdb");
+  const std::string path = dir.copy("testV2000.mdb");
   // Table2 has no rows and no auto-increment column; Table3 has one already.
   NewField f = createField("sayac", 4);
   f.attributes = kAutoIncrement;
@@ -518,7 +466,7 @@ TEST(AddField, TextSizes) {
 // addition is refused with an Error or goes through, never anything worse.
 TEST(AddField, DamagedFilesAreRefusedNotTrusted) {
   TempDir dir;
-  const std::string original = dir.copyFixture("sales-small.mdb", "original.mdb");
+  const std::string original = dir.copy("sales-small.mdb", "original.mdb");
   const auto bytes = fileBytes(original);
   std::mt19937 random(4);
   const std::uint32_t pages[] = {2, 6, 14, 23, 26, 27};
@@ -530,7 +478,7 @@ TEST(AddField, DamagedFilesAreRefusedNotTrusted) {
       const std::size_t at = page * kPageSize + random() % kPageSize;
       damaged[at] = static_cast<std::uint8_t>(random());
     }
-    const std::string path = dir.file("damaged.mdb");
+    const std::string path = dir.path("damaged.mdb");
     testutil::writeBytes(path, damaged);
     NewField memo = createField("musteriadi", 12, "100");
     memo.allowZeroLength = true;
@@ -543,39 +491,6 @@ TEST(AddField, DamagedFilesAreRefusedNotTrusted) {
   }
   EXPECT_GT(refused, 0);
 }
-
-// The real Env with a clock that stands still, so that two runs of the same
-// addition write the same bytes (the table's update date among them).
-class StillClockEnv final : public Env {
- public:
-  std::unique_ptr<File> open(const std::string& path, OpenMode mode) override {
-    return base().open(path, mode);
-  }
-  bool exists(const std::string& path) override { return base().exists(path); }
-  void remove(const std::string& path) override { base().remove(path); }
-  void renameNoReplace(const std::string& from, const std::string& to) override {
-    base().renameNoReplace(from, to);
-  }
-  void syncDirectory(const std::string& dir) override { base().syncDirectory(dir); }
-  std::unique_ptr<FileLock> tryLockExclusive(const std::string& path) override {
-    return base().tryLockExclusive(path);
-  }
-  bool isLockedElsewhere(const std::string& path) override {
-    return base().isLockedElsewhere(path);
-  }
-  std::tm localTime() override {
-    std::tm t{};
-    t.tm_year = 2026 - 1900;
-    t.tm_mon = 11;
-    t.tm_mday = 7;
-    t.tm_hour = 9;
-    t.tm_min = 30;
-    return t;
-  }
-
- private:
-  static Env& base() { return Env::system(); }
-};
 
 // The dates of a table's catalog row, as JSON values.
 std::pair<std::string, std::string> catalogDates(const std::string& path, const std::string& table) {
@@ -598,14 +513,14 @@ std::pair<std::string, std::string> catalogDates(const std::string& path, const 
 
 TEST(AddField, TheTablesUpdateDateIsTheTimeOfTheChange) {
   TempDir dir;
-  const std::string path = dir.copyFixture("sales-small.mdb");
+  const std::string path = dir.copy("sales-small.mdb");
   const auto [created, updated] = catalogDates(path, "fisno");
-  StillClockEnv clock;
+  FixedClockEnv clock;
   appendField(clock, path, kPassword, "fisno", createField("saat", 8));
   const auto [createdNow, updatedNow] = catalogDates(path, "fisno");
   EXPECT_EQ(createdNow, created);
   EXPECT_NE(updatedNow, updated);
-  EXPECT_EQ(updatedNow, "\"2026-12-07 09:30:00\"");
+  EXPECT_EQ(updatedNow, "\"2026-12-07 09:30:15\"");
 }
 
 // Cuts every write and every flush of an addition in turn: failed, or
@@ -614,9 +529,9 @@ TEST(AddField, TheTablesUpdateDateIsTheTimeOfTheChange) {
 void cutEveryStep(const std::string& fixture, const std::string& password,
                   const std::string& table, const NewField& field) {
   TempDir dir;
-  const std::string reference = dir.copyFixture(fixture, "after.mdb");
+  const std::string reference = dir.copy(fixture, "after.mdb");
   const auto before = fileBytes(reference);
-  StillClockEnv clock;
+  FixedClockEnv clock;
   appendField(clock, reference, password, table, field);
   const auto after = fileBytes(reference);
   ASSERT_NE(before, after);
@@ -629,7 +544,7 @@ void cutEveryStep(const std::string& fixture, const std::string& password,
       for (bool lose : {false, true}) {
         if (lose && mode == FaultEnv::Mode::Fail) continue;
         for (int n = 1; n < 200; ++n) {
-          const std::string path = dir.copyFixture(fixture, "cut.mdb");
+          const std::string path = dir.copy(fixture, "cut.mdb");
           std::filesystem::remove(PageChannel::journalPath(path));
           FaultEnv env(clock);
           env.loseUnsyncedOnCrash(lose);

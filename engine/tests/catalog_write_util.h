@@ -1,6 +1,5 @@
-// Helpers of the catalog write tests: a clock that stands still, another
-// process holding a database, the independent readers, index checks and a
-// table-by-table dump of the rows.
+// Helpers of the catalog write tests: index checks and a table-by-table dump
+// of the rows (with those of write_test_util.h).
 #pragma once
 
 #include <gtest/gtest.h>
@@ -30,99 +29,6 @@
 namespace engine::testutil {
 
 inline constexpr const char* kSalesPassword = "zorpelnik";
-
-// The system Env with a fixed local time, so that two runs of an operation
-// write the same bytes.
-class FixedClockEnv final : public Env {
- public:
-  explicit FixedClockEnv(Env& base) : base_(base) {
-    now_.tm_year = 2026 - 1900;
-    now_.tm_mon = 11;
-    now_.tm_mday = 7;
-    now_.tm_hour = 9;
-    now_.tm_min = 30;
-    now_.tm_sec = 15;
-  }
-  std::unique_ptr<File> open(const std::string& p, OpenMode m) override { return base_.open(p, m); }
-  bool exists(const std::string& p) override { return base_.exists(p); }
-  void remove(const std::string& p) override { base_.remove(p); }
-  void renameNoReplace(const std::string& a, const std::string& b) override {
-    base_.renameNoReplace(a, b);
-  }
-  void syncDirectory(const std::string& d) override { base_.syncDirectory(d); }
-  std::unique_ptr<FileLock> tryLockExclusive(const std::string& p) override {
-    return base_.tryLockExclusive(p);
-  }
-  bool isLockedElsewhere(const std::string& p) override { return base_.isLockedElsewhere(p); }
-  std::tm localTime() override { return now_; }
-  const std::tm& now() const { return now_; }
-
- private:
-  Env& base_;
-  std::tm now_{};
-};
-
-// Another process holding the database's lock file, as a program that has
-// the database open does; released on destruction.
-class OtherProcessLock {
- public:
-  explicit OtherProcessLock(const std::string& db) {
-    int ready[2], release[2];
-    if (::pipe(ready) != 0 || ::pipe(release) != 0) throw std::runtime_error("pipe");
-    pid_ = ::fork();
-    if (pid_ < 0) throw std::runtime_error("fork");
-    if (pid_ == 0) {
-      ::close(ready[0]);
-      ::close(release[1]);
-      auto lock = Env::system().tryLockExclusive(lockFilePath(db));
-      char ok = lock ? '1' : '0';
-      if (::write(ready[1], &ok, 1) != 1) ::_exit(2);
-      char c;
-      while (::read(release[0], &c, 1) > 0) {
-      }
-      ::_exit(0);
-    }
-    ::close(ready[1]);
-    ::close(release[0]);
-    release_ = release[1];
-    char ok = 0;
-    bool locked = ::read(ready[0], &ok, 1) == 1 && ok == '1';
-    ::close(ready[0]);
-    if (!locked) throw std::runtime_error("the other process could not take the lock");
-  }
-  ~OtherProcessLock() {
-    ::close(release_);
-    int status = 0;
-    ::waitpid(pid_, &status, 0);
-  }
-  OtherProcessLock(const OtherProcessLock&) = delete;
-  OtherProcessLock& operator=(const OtherProcessLock&) = delete;
-
- private:
-  pid_t pid_ = -1;
-  int release_ = -1;
-};
-
-inline bool readersAvailable() {
-  return std::system("command -v node >/dev/null 2>&1 && command -v mdb-schema >/dev/null 2>&1 && "
-                     "command -v mdb-export >/dev/null 2>&1 && command -v mdb-prop >/dev/null 2>&1 && "
-                     "test -d '" KARVELTA_SOURCE_DIR "/tools/readers/node_modules'") == 0;
-}
-
-// Runs the readers' check of a written file; extra holds further arguments
-// (--rows-like ORIGINAL --renamed A=B, --expect FILE). Fails the test with
-// the check's output unless it exits 0.
-inline void expectReadersRead(const std::string& path, const std::string& password,
-                              const std::string& extra = {}) {
-  std::string cmd = std::string("node '" KARVELTA_SOURCE_DIR "/tools/readers/verify-written.mjs' '") +
-                    path + "'";
-  if (!password.empty()) cmd += " --password " + password;
-  cmd += " " + extra + " > '" + path + ".verify.txt' 2>&1";
-  int rc = std::system(cmd.c_str());
-  std::ifstream in(path + ".verify.txt");
-  std::string output((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  EXPECT_EQ(rc, 0) << output;
-}
 
 // The output of a shell command (stdout only).
 inline std::string commandOutput(const std::string& cmd, const std::string& scratch) {

@@ -66,7 +66,7 @@ std::vector<AccessEntryRow> accessEntries(JetDatabase& db, std::int32_t objectId
 void createAndCheck(const std::string& fixture, const std::string& password,
                     const std::vector<std::pair<std::string, std::string>>& renames) {
   TempDir dir;
-  std::string path = dir.copyFixture(fixture);
+  std::string path = dir.copy(fixture);
   std::string renamed;
   for (const auto& [from, to] : renames) {
     renameIn(Env::system(), path, password, from, to);
@@ -162,7 +162,7 @@ TEST(CreateTable, TheFirstRowAppendedGetsNumberOne) {
   TempDir dir;
   for (const std::string fixture : {"sales-small.mdb", "testV2000.mdb"}) {
     std::string password = fixture == "sales-small.mdb" ? kSalesPassword : "";
-    std::string path = dir.copyFixture(fixture);
+    std::string path = dir.copy(fixture);
     if (fixture == "sales-small.mdb") renameIn(Env::system(), path, password, "fisno", "fisnoeski");
     createIn(Env::system(), path, password, "fisno");
     std::uint32_t page = 0;
@@ -193,7 +193,7 @@ TEST(CreateTable, TheFirstRowAppendedGetsNumberOne) {
 
 TEST(CreateTable, RefusalsLeaveTheFileUnchanged) {
   TempDir dir;
-  std::string path = dir.copyFixture("sales-small.mdb");
+  std::string path = dir.copy("sales-small.mdb");
   auto original = fileBytes(path);
   auto refused = [&](const std::string& name, const std::string& what) {
     EXPECT_THROW(createIn(Env::system(), path, kSalesPassword, name), Error) << what;
@@ -240,7 +240,7 @@ TEST(CreateTable, CutWritesAndFlushes) {
     std::string password = fixture == "sales-small.mdb" ? kSalesPassword : "";
     TempDir dir;
     FixedClockEnv clock(Env::system());
-    std::string reference = dir.copyFixture(fixture, "after.mdb");
+    std::string reference = dir.copy(fixture, "after.mdb");
     auto before = fileBytes(reference);
     createIn(clock, reference, password, "yeni");
     auto after = fileBytes(reference);
@@ -253,7 +253,7 @@ TEST(CreateTable, CutWritesAndFlushes) {
         for (bool lose : {false, true}) {
           if (lose && mode == FaultEnv::Mode::Fail) continue;
           for (int n = 1; n < 200; ++n) {
-            std::string path = dir.file("cut.mdb");
+            std::string path = dir.path("cut.mdb");
             writeBytes(path, before);
             std::filesystem::remove(PageChannel::journalPath(path));
             FaultEnv env(clock);

@@ -66,7 +66,7 @@ std::vector<Row> rowsOf(JetDatabase& db, std::uint32_t tdef) {
 TEST(NewDatabase, OpensWithItsPasswordOnly) {
   TempDir dir;
   FixedClockEnv clock(Env::system());
-  const std::string locked = dir.file("locked.mdb");
+  const std::string locked = dir.path("locked.mdb");
   createDatabase(clock, locked, kSalesPassword);
   {
     JetDatabase db(Env::system(), locked, true, kSalesPassword);
@@ -80,7 +80,7 @@ TEST(NewDatabase, OpensWithItsPasswordOnly) {
     EXPECT_THROW(JetDatabase(Env::system(), locked, true, wrong), Error) << wrong;
   EXPECT_FALSE(std::filesystem::exists(creationTempPath(locked)));
 
-  const std::string open = dir.file("open.mdb");
+  const std::string open = dir.path("open.mdb");
   createDatabase(clock, open, "");
   for (const char* any : {"", "zorpelnik", "x"}) {
     JetDatabase db(Env::system(), open, true, any);
@@ -89,39 +89,39 @@ TEST(NewDatabase, OpensWithItsPasswordOnly) {
   }
 
   // The longest password, with letters outside ASCII.
-  const std::string turkish = dir.file("turkish.mdb");
+  const std::string turkish = dir.path("turkish.mdb");
   const std::string twenty = "şifreŞİFREığüöçĞÜÖÇ12";  // 21 characters
   EXPECT_THROW(createDatabase(clock, turkish, twenty), Error);
   EXPECT_FALSE(std::filesystem::exists(turkish));
   const std::string longest = twenty.substr(0, twenty.size() - 1);
   createDatabase(clock, turkish, longest);
   EXPECT_EQ(JetDatabase(Env::system(), turkish, true, longest).header().password(), longest);
-  EXPECT_THROW(createDatabase(clock, dir.file("nul.mdb"), std::string("a\0b", 3)), Error);
+  EXPECT_THROW(createDatabase(clock, dir.path("nul.mdb"), std::string("a\0b", 3)), Error);
 
   if (readersAvailable()) {
-    EXPECT_EQ(commandOutput("mdb-ver '" + locked + "'", dir.file("ver.txt")), "JET4\n");
+    EXPECT_EQ(commandOutput("mdb-ver '" + locked + "'", dir.path("ver.txt")), "JET4\n");
     expectReadersRead(locked, kSalesPassword);
     expectReadersRead(open, "");
-    EXPECT_EQ(commandOutput("mdb-tables -1 '" + locked + "'", dir.file("tables.txt")), "");
+    EXPECT_EQ(commandOutput("mdb-tables -1 '" + locked + "'", dir.path("tables.txt")), "");
   }
 }
 
 TEST(NewDatabase, RefusesToReplaceAFile) {
   TempDir dir;
   FixedClockEnv clock(Env::system());
-  const std::string path = dir.copyFixture("sales-small.mdb", "there.mdb");
+  const std::string path = dir.copy("sales-small.mdb", "there.mdb");
   const auto before = fileBytes(path);
   EXPECT_THROW(createDatabase(clock, path, ""), Error);
   EXPECT_EQ(fileBytes(path), before);
 
   // A journal without its database would be rolled into the new file.
-  const std::string orphan = dir.file("orphan.mdb");
+  const std::string orphan = dir.path("orphan.mdb");
   writeBytes(PageChannel::journalPath(orphan), {1, 2, 3});
   EXPECT_THROW(createDatabase(clock, orphan, ""), Error);
   EXPECT_FALSE(std::filesystem::exists(orphan));
 
   // Leftovers of an interrupted creation are cleared.
-  const std::string fresh = dir.file("fresh.mdb");
+  const std::string fresh = dir.path("fresh.mdb");
   writeBytes(creationTempPath(fresh), std::vector<std::uint8_t>(4096, 0xEE));
   writeBytes(PageChannel::journalPath(creationTempPath(fresh)), std::vector<std::uint8_t>(64, 0xEE));
   createDatabase(clock, fresh, "");
@@ -130,16 +130,16 @@ TEST(NewDatabase, RefusesToReplaceAFile) {
   EXPECT_TRUE(JetDatabase(Env::system(), fresh, true, "").tables().empty());
 
   // A directory that does not exist: an Error, nothing written.
-  EXPECT_THROW(createDatabase(clock, dir.file("no/such/dir.mdb"), ""), Error);
+  EXPECT_THROW(createDatabase(clock, dir.path("no/such/dir.mdb"), ""), Error);
 }
 
 TEST(NewDatabase, SystemTablesAreDefinedAsAccessDefinesThem) {
   TempDir dir;
   FixedClockEnv clock(Env::system());
-  const std::string path = dir.file("new.mdb");
+  const std::string path = dir.path("new.mdb");
   createDatabase(clock, path, "");
   JetDatabase ours(Env::system(), path, true, "");
-  JetDatabase blank(Env::system(), dir.copyFixture(kBlank), true, "");
+  JetDatabase blank(Env::system(), dir.copy(kBlank), true, "");
   Catalog oc = ours.catalog(), bc = blank.catalog();
   for (const std::string& name : kSystemTables) {
     SCOPED_TRACE(name);
@@ -216,10 +216,10 @@ TEST(NewDatabase, SystemTablesAreDefinedAsAccessDefinesThem) {
 TEST(NewDatabase, CatalogAndAccessEntriesAreThoseAccessWrites) {
   TempDir dir;
   FixedClockEnv clock(Env::system());
-  const std::string path = dir.file("new.mdb");
+  const std::string path = dir.path("new.mdb");
   createDatabase(clock, path, "");
   JetDatabase ours(Env::system(), path, true, "");
-  JetDatabase blank(Env::system(), dir.copyFixture(kBlank), true, "");
+  JetDatabase blank(Env::system(), dir.copy(kBlank), true, "");
 
   // Catalog rows: those of the blank file less what Access adds, same
   // order, same values but the dates and LvProp (compared below).
@@ -272,7 +272,7 @@ TEST(NewDatabase, CatalogAndAccessEntriesAreThoseAccessWrites) {
 TEST(NewDatabase, TakesTablesFieldsRenamesAndRows) {
   TempDir dir;
   FixedClockEnv clock(Env::system());
-  const std::string path = dir.file("new.mdb");
+  const std::string path = dir.path("new.mdb");
   createDatabase(clock, path, kSalesPassword);
   {
     auto engine = makeJetEngine(clock);
@@ -324,7 +324,7 @@ TEST(NewDatabase, TakesTablesFieldsRenamesAndRows) {
   }
   if (readersAvailable()) {
     expectReadersRead(path, kSalesPassword);
-    const std::string tables = commandOutput("mdb-tables -1 '" + path + "'", dir.file("t.txt"));
+    const std::string tables = commandOutput("mdb-tables -1 '" + path + "'", dir.path("t.txt"));
     EXPECT_EQ(tables, "fisnoeski\nsatislar\n");
   }
 }
@@ -335,7 +335,7 @@ TEST(NewDatabase, TakesTablesFieldsRenamesAndRows) {
 TEST(NewDatabase, CutCreationLeavesNoFileOrAWholeOne) {
   TempDir dir;
   FixedClockEnv clock(Env::system());
-  const std::string reference = dir.file("reference.mdb");
+  const std::string reference = dir.path("reference.mdb");
   createDatabase(clock, reference, kSalesPassword);
   const auto whole = fileBytes(reference);
   int ended = 0, absent = 0;
@@ -346,7 +346,7 @@ TEST(NewDatabase, CutCreationLeavesNoFileOrAWholeOne) {
       for (bool lose : {false, true}) {
         if (lose && mode == FaultEnv::Mode::Fail) continue;
         for (int n = 1; n < 200; ++n) {
-          const std::string path = dir.file("cut.mdb");
+          const std::string path = dir.path("cut.mdb");
           std::filesystem::remove(path);
           FaultEnv env(clock);
           env.loseUnsyncedOnCrash(lose);

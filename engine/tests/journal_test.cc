@@ -46,7 +46,7 @@ std::string journalOf(const std::string& db) { return PageChannel::journalPath(d
 bool runCut(const TempDir& dir, bool loseUnsynced, FaultEnv::Kind kind, FaultEnv::Mode mode, int n,
             const std::vector<std::uint8_t>& before, const std::vector<std::uint8_t>& after,
             bool& endedAfter) {
-  std::string db = dir.copyFixture("sales-small.mdb", "cut.mdb");
+  std::string db = dir.copy("sales-small.mdb", "cut.mdb");
   std::filesystem::remove(journalOf(db));
   FaultEnv env(Env::system());
   env.loseUnsyncedOnCrash(loseUnsynced);
@@ -82,7 +82,7 @@ bool runCut(const TempDir& dir, bool loseUnsynced, FaultEnv::Kind kind, FaultEnv
 
 TEST(Journal, EveryCutPointLeavesTheFileExactlyBeforeOrAfter) {
   TempDir dir;
-  std::string ref = dir.copyFixture("sales-small.mdb", "ref.mdb");
+  std::string ref = dir.copy("sales-small.mdb", "ref.mdb");
   auto before = fileBytes(ref);
   {
     PageChannel ch(Env::system(), ref, false);
@@ -124,7 +124,7 @@ TEST(Journal, EveryCutPointLeavesTheFileExactlyBeforeOrAfter) {
 
 TEST(Journal, CrashAfterTheDatabaseWritesIsRolledBackOnOpen) {
   TempDir dir;
-  std::string db = dir.copyFixture("sales-small.mdb");
+  std::string db = dir.copy("sales-small.mdb");
   auto before = fileBytes(db);
   FaultEnv env(Env::system());
   {
@@ -146,7 +146,7 @@ TEST(Journal, CrashAfterTheDatabaseWritesIsRolledBackOnOpen) {
 
 TEST(Journal, ReadOnlyOpenOfAHalfWrittenFile) {
   TempDir dir;
-  std::string db = dir.copyFixture("sales-small.mdb");
+  std::string db = dir.copy("sales-small.mdb");
   auto before = fileBytes(db);
   auto halfWrite = [&] {
     FaultEnv env(Env::system());
@@ -174,7 +174,7 @@ TEST(Journal, ReadOnlyOpenOfAHalfWrittenFile) {
 
 TEST(Journal, TornOrForeignJournalIsDiscardedAndTheFileLeftAlone) {
   TempDir dir;
-  std::string db = dir.copyFixture("sales-small.mdb");
+  std::string db = dir.copy("sales-small.mdb");
   auto before = fileBytes(db);
   // A whole journal to damage: crash right after the database writes began.
   {
@@ -220,7 +220,7 @@ TEST(Journal, TornOrForeignJournalIsDiscardedAndTheFileLeftAlone) {
 
 TEST(Journal, RollbackCutsAppendedPages) {
   TempDir dir;
-  std::string db = dir.copyFixture("sales-small.mdb");
+  std::string db = dir.copy("sales-small.mdb");
   auto before = fileBytes(db);
   {
     FaultEnv env(Env::system());

@@ -18,47 +18,7 @@ namespace {
 
 using testutil::fileBytes;
 using testutil::TempDir;
-
-// A child process that locks `path` with its own lock and holds it until
-// released (or the test ends).
-class LockingChild {
- public:
-  explicit LockingChild(const std::string& path) {
-    int ready[2], release[2];
-    if (::pipe(ready) != 0 || ::pipe(release) != 0) throw std::runtime_error("pipe");
-    pid_ = ::fork();
-    if (pid_ < 0) throw std::runtime_error("fork");
-    if (pid_ == 0) {
-      ::close(ready[0]);
-      ::close(release[1]);
-      auto lock = Env::system().tryLockExclusive(path);
-      char ok = lock ? '1' : '0';
-      if (::write(ready[1], &ok, 1) != 1) ::_exit(2);
-      char c;
-      while (::read(release[0], &c, 1) > 0) {
-      }
-      ::_exit(0);
-    }
-    ::close(ready[1]);
-    ::close(release[0]);
-    releaseFd_ = release[1];
-    char ok = 0;
-    if (::read(ready[0], &ok, 1) != 1 || ok != '1') throw std::runtime_error("child could not lock");
-    ::close(ready[0]);
-  }
-  ~LockingChild() { release(); }
-  void release() {
-    if (pid_ <= 0) return;
-    ::close(releaseFd_);
-    int status = 0;
-    ::waitpid(pid_, &status, 0);
-    pid_ = -1;
-  }
-
- private:
-  pid_t pid_ = -1;
-  int releaseFd_ = -1;
-};
+using LockingChild = testutil::LockingProcess;
 
 // Whether a child process sees the database as in use.
 bool childSeesInUse(const std::string& db) {
@@ -71,7 +31,7 @@ bool childSeesInUse(const std::string& db) {
 
 TEST(DatabaseLock, HeldWhileOpenSeenByOthersAndSharedInProcess) {
   TempDir dir;
-  std::string db = dir.copyFixture("sales-small.mdb");
+  std::string db = dir.copy("sales-small.mdb");
   std::string ldb = lockFilePath(db);
   EXPECT_FALSE(childSeesInUse(db));
   {
@@ -81,7 +41,7 @@ TEST(DatabaseLock, HeldWhileOpenSeenByOthersAndSharedInProcess) {
     EXPECT_TRUE(childSeesInUse(db));
     {
       // A second connection (other spelling of the path) is not blocked.
-      std::string other = dir.file("./sales-small.mdb");
+      std::string other = dir.path("./sales-small.mdb");
       auto second = openDatabaseFile(Env::system(), other, false);
       auto reader = openDatabaseFile(Env::system(), db, true);
       EXPECT_TRUE(second.lock->held());
@@ -97,7 +57,7 @@ TEST(DatabaseLock, HeldWhileOpenSeenByOthersAndSharedInProcess) {
 
 TEST(DatabaseLock, ADatabaseHeldByAnotherProcessIsRefusedForWriting) {
   TempDir dir;
-  std::string db = dir.copyFixture("sales-small.mdb");
+  std::string db = dir.copy("sales-small.mdb");
   std::string ldb = lockFilePath(db);
   auto before = fileBytes(db);
   for (const std::string& held : {ldb, db}) {
@@ -129,7 +89,7 @@ TEST(DatabaseLock, ADatabaseHeldByAnotherProcessIsRefusedForWriting) {
 
 TEST(DatabaseLock, ReadOnlyAndMissingFiles) {
   TempDir dir;
-  std::string db = dir.copyFixture("sales-small.mdb");
+  std::string db = dir.copy("sales-small.mdb");
   auto before = fileBytes(db);
   testing::FaultEnv env(Env::system());
   env.denyWriteAccess(db);
@@ -145,9 +105,9 @@ TEST(DatabaseLock, ReadOnlyAndMissingFiles) {
   }
   EXPECT_EQ(fileBytes(db), before);
   EXPECT_FALSE(std::filesystem::exists(lockFilePath(db)));
-  EXPECT_THROW(openDatabaseFile(Env::system(), dir.file("missing.mdb"), true), Error);
-  EXPECT_THROW(openDatabaseFile(Env::system(), dir.file("missing.mdb"), false), Error);
-  EXPECT_FALSE(std::filesystem::exists(dir.file("missing.ldb")));
+  EXPECT_THROW(openDatabaseFile(Env::system(), dir.path("missing.mdb"), true), Error);
+  EXPECT_THROW(openDatabaseFile(Env::system(), dir.path("missing.mdb"), false), Error);
+  EXPECT_FALSE(std::filesystem::exists(dir.path("missing.ldb")));
 }
 
 }  // namespace

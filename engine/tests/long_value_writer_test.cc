@@ -38,7 +38,7 @@ std::uint16_t freeSpace(const Page& p) { return static_cast<std::uint16_t>(p[2] 
 
 TEST(LongValueWriter, TheThreeFormsReadBack) {
   TempDir dir;
-  PageChannel channel(Env::system(), dir.copyFixture("sales-small.mdb"), false);
+  PageChannel channel(Env::system(), dir.copy("sales-small.mdb"), false);
   const LongValueColumnMaps maps = propertyMaps(channel);
   const std::uint32_t pagesBefore = channel.pageCount();
   channel.begin();
@@ -79,7 +79,7 @@ TEST(LongValueWriter, TheThreeFormsReadBack) {
 
 TEST(LongValueWriter, FreedRowsGiveTheirSpaceBack) {
   TempDir dir;
-  PageChannel channel(Env::system(), dir.copyFixture("sales-small.mdb"), false);
+  PageChannel channel(Env::system(), dir.copy("sales-small.mdb"), false);
   const LongValueColumnMaps maps = propertyMaps(channel);
   channel.begin();
   const Page before = channel.readPage(23);
@@ -109,7 +109,7 @@ TEST(LongValueWriter, FreedRowsGiveTheirSpaceBack) {
 
 TEST(LongValueWriter, UsageMapsTakePagesFarApart) {
   TempDir dir;
-  PageChannel channel(Env::system(), dir.copyFixture("testV2000.mdb"), false);
+  PageChannel channel(Env::system(), dir.copy("testV2000.mdb"), false);
   const std::uint32_t pagesBefore = channel.pageCount();
   ASSERT_GT(pagesBefore, 740u);
   channel.begin();

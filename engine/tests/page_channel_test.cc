@@ -32,7 +32,7 @@ MapView mapOf(const Page& p) { return MapView{static_cast<std::size_t>((p[14] | 
 
 TEST(PageChannelWrite, TransactionShowsItsPagesAndRollbackForgetsThem) {
   TempDir dir;
-  std::string db = dir.copyFixture("sales-small.mdb");
+  std::string db = dir.copy("sales-small.mdb");
   auto before = fileBytes(db);
   PageChannel ch(Env::system(), db, false);
   EXPECT_THROW(ch.writePage(5, filled(1)), Error);  // no transaction
@@ -54,7 +54,7 @@ TEST(PageChannelWrite, TransactionShowsItsPagesAndRollbackForgetsThem) {
 
 TEST(PageChannelWrite, CommitStoresPagesAndRemovesTheJournal) {
   TempDir dir;
-  std::string db = dir.copyFixture("sales-small.mdb");
+  std::string db = dir.copy("sales-small.mdb");
   auto before = fileBytes(db);
   {
     PageChannel ch(Env::system(), db, false);
@@ -77,7 +77,7 @@ TEST(PageChannelWrite, CommitStoresPagesAndRemovesTheJournal) {
 
 TEST(PageChannelWrite, ReadOnlyChannelRefusesToWrite) {
   TempDir dir;
-  std::string db = dir.copyFixture("sales-small.mdb");
+  std::string db = dir.copy("sales-small.mdb");
   PageChannel ch(Env::system(), db, true);
   EXPECT_THROW(ch.begin(), Error);
 }
@@ -86,7 +86,7 @@ TEST(PageAllocation, AppendsAndMarksThePageUsedInTheGlobalMap) {
   TempDir dir;
   for (const char* name : {"sales-small.mdb", "access2000-blank.mdb", "testV2000.mdb", "sales-large.mdb"}) {
     SCOPED_TRACE(name);
-    std::string db = dir.copyFixture(name);
+    std::string db = dir.copy(name);
     auto before = fileBytes(db);
     PageChannel ch(Env::system(), db, false);
     std::uint32_t pages = ch.pageCount();
@@ -120,7 +120,7 @@ TEST(PageAllocation, AppendsAndMarksThePageUsedInTheGlobalMap) {
 
 TEST(PageAllocation, TakesAFreePageTheMapRecords) {
   TempDir dir;
-  std::string db = dir.copyFixture("sales-small.mdb");
+  std::string db = dir.copy("sales-small.mdb");
   PageChannel ch(Env::system(), db, false);
   std::uint32_t pages = ch.pageCount();
   Page map = ch.readPage(1);
@@ -143,7 +143,7 @@ TEST(PageAllocation, TakesAFreePageTheMapRecords) {
 
 TEST(PageAllocation, AMapThatCallsTheCatalogFreeIsNotTrusted) {
   TempDir dir;
-  std::string db = dir.copyFixture("sales-small.mdb");
+  std::string db = dir.copy("sales-small.mdb");
   PageChannel ch(Env::system(), db, false);
   std::uint32_t pages = ch.pageCount();
   Page map = ch.readPage(1);
@@ -161,7 +161,7 @@ TEST(PageAllocation, AMapThatCallsTheCatalogFreeIsNotTrusted) {
 
 TEST(PageAllocation, APageBeyondTheMapsRangeMovesTheMap) {
   TempDir dir;
-  std::string db = dir.copyFixture("sales-small.mdb");
+  std::string db = dir.copy("sales-small.mdb");
   PageChannel ch(Env::system(), db, false);
   std::uint32_t pages = ch.pageCount();
   Page map = ch.readPage(1);
@@ -188,7 +188,7 @@ TEST(PageAllocation, APageBeyondTheMapsRangeMovesTheMap) {
 
 TEST(PageAllocation, AReferenceMapIsKeptRight) {
   TempDir dir;
-  std::string db = dir.copyFixture("sales-small.mdb");
+  std::string db = dir.copy("sales-small.mdb");
   PageChannel ch(Env::system(), db, false);
   std::uint32_t pages = ch.pageCount();
   Page map = ch.readPage(1);
@@ -218,7 +218,7 @@ TEST(PageAllocation, AReferenceMapIsKeptRight) {
 
 TEST(PageAllocation, RefusesWhenPage1IsNoUsageMap) {
   TempDir dir;
-  std::string db = dir.copyFixture("sales-small.mdb");
+  std::string db = dir.copy("sales-small.mdb");
   PageChannel ch(Env::system(), db, false);
   Page map = ch.readPage(1);
   for (auto [at, value] : {std::pair{0, 0x02}, {12, 0}, {13, 0x10}, {15, 0x80}, {14, 0xFF}}) {

@@ -32,7 +32,7 @@ void renameIn(Env& env, const std::string& path, const std::string& password,
 void renameAndCheck(const std::string& fixture, const std::string& password,
                     const std::vector<std::pair<std::string, std::string>>& renames) {
   TempDir dir;
-  std::string path = dir.copyFixture(fixture);
+  std::string path = dir.copy(fixture);
   TableRows before = allRows(path, password);
   std::string renamed;
   for (const auto& [from, to] : renames) {
@@ -84,7 +84,7 @@ TEST(Rename, LongNamesOnACatalogWithMovedRows) {
   // every user table gets a name of 64 characters, three of them through
   // their overflow rows.
   TempDir dir;
-  std::string path = dir.copyFixture("sales-updated.mdb");
+  std::string path = dir.copy("sales-updated.mdb");
   TableRows before = allRows(path, kSalesPassword);
   std::string name(64, 'x');
   std::vector<std::string> order{"fisno", "satislar", "urunler", "fisnoeski", "satislareski"};
@@ -106,7 +106,7 @@ TEST(Rename, LongNamesOnACatalogWithMovedRows) {
 
 TEST(Rename, SameNameInOtherLetterCaseIsTheSameTable) {
   TempDir dir;
-  std::string path = dir.copyFixture("sales-small.mdb");
+  std::string path = dir.copy("sales-small.mdb");
   auto untouched = fileBytes(path);
   renameIn(Env::system(), path, kSalesPassword, "fisno", "fisno");
   EXPECT_EQ(fileBytes(path), untouched);  // the same spelling writes nothing
@@ -120,7 +120,7 @@ TEST(Rename, SameNameInOtherLetterCaseIsTheSameTable) {
 
 TEST(Rename, RefusalsLeaveTheFileUnchanged) {
   TempDir dir;
-  std::string path = dir.copyFixture("sales-small.mdb");
+  std::string path = dir.copy("sales-small.mdb");
   auto original = fileBytes(path);
   auto refused = [&](const std::string& from, const std::string& to, const std::string& what) {
     EXPECT_THROW(renameIn(Env::system(), path, kSalesPassword, from, to), Error) << what;
@@ -151,7 +151,7 @@ TEST(Rename, CostDoesNotDependOnTheRows) {
   // on the large file it touches as many pages as on the small one.
   auto pagesWritten = [](const std::string& fixture) {
     TempDir dir;
-    std::string path = dir.copyFixture(fixture);
+    std::string path = dir.copy(fixture);
     FaultEnv env(Env::system());
     env.arm(FaultEnv::Kind::Write, FaultEnv::Mode::Fail, 1 << 30);
     renameIn(env, path, kSalesPassword, "satislar", "satislareski");
@@ -168,7 +168,7 @@ void cutEveryStep(const std::string& fixture, const std::string& password,
                   const std::string& readersArgs) {
   TempDir dir;
   FixedClockEnv clock(Env::system());
-  std::string reference = dir.copyFixture(fixture, "after.mdb");
+  std::string reference = dir.copy(fixture, "after.mdb");
   auto before = fileBytes(reference);
   operation(clock, reference);
   auto after = fileBytes(reference);
@@ -181,7 +181,7 @@ void cutEveryStep(const std::string& fixture, const std::string& password,
       for (bool lose : {false, true}) {
         if (lose && mode == FaultEnv::Mode::Fail) continue;
         for (int n = 1; n < 200; ++n) {
-          std::string path = dir.file("cut.mdb");
+          std::string path = dir.path("cut.mdb");
           writeBytes(path, before);
           std::filesystem::remove(PageChannel::journalPath(path));
           FaultEnv env(clock);

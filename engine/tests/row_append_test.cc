@@ -150,7 +150,7 @@ std::vector<std::vector<std::uint8_t>> storedBytes(const std::string& path, cons
 class RowAppend : public ::testing::Test {
  protected:
   void SetUp() override {
-    path = dir.copyFixture("access2000-blank.mdb", "rows.mdb");
+    path = dir.copy("access2000-blank.mdb", "rows.mdb");
     table = makeTable(clock, path);
   }
   TempDir dir;
@@ -273,7 +273,7 @@ TEST_F(RowAppend, ValuesOfEveryTypeReadBackThroughEveryReader) {
 
 TEST_F(RowAppend, NumberingFollowsTheTablesCounterAndExistingPages) {
   // sales-small's satislar: 40 rows, next number 41, no index.
-  const std::string sales = dir.copyFixture("sales-small.mdb", "sales.mdb");
+  const std::string sales = dir.copy("sales-small.mdb", "sales.mdb");
   const Lines before = rowLines(sales, "satislar", testutil::kSalesPassword);
   std::uint32_t page = 0;
   {
@@ -367,7 +367,7 @@ TEST_F(RowAppend, RefusedValuesChangeNothing) {
   EXPECT_EQ(rowLines(path, "kayit").size(), 1u);
 
   // A table with an index (urunler's primary key) is refused.
-  const std::string sales = dir.copyFixture("sales-small.mdb", "sales.mdb");
+  const std::string sales = dir.copy("sales-small.mdb", "sales.mdb");
   JetDatabase db(Env::system(), sales, false, testutil::kSalesPassword);
   EXPECT_THROW(RowAppender(db.channel(), db.table("urunler")->entry.tableDefinitionPage()), Error);
   EXPECT_THROW(RowAppender(db.channel(), 2), Error);  // MSysObjects

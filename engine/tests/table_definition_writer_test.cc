@@ -45,7 +45,7 @@ TEST(TableDefinitionWriter, UnchangedDefinitionsAreWrittenBackAsStored) {
   for (const char* fixture : {"sales-small.mdb", "testV2000.mdb", "delColTestV2000.mdb",
                               "overflowTestV2000.mdb", "compIndexTestV2000.mdb"}) {
     TempDir dir;
-    PageChannel channel(Env::system(), dir.copyFixture(fixture), false);
+    PageChannel channel(Env::system(), dir.copy(fixture), false);
     const Catalog cat = Catalog::read(channel);
     for (const CatalogEntry& e : cat.entries()) {
       if (e.type != kObjectTypeTable) continue;
@@ -77,7 +77,7 @@ TEST(TableDefinitionWriter, UnchangedDefinitionsAreWrittenBackAsStored) {
 
 TEST(TableDefinitionWriter, ColumnsAreNumberedAndPlacedAfterDeletedOnes) {
   TempDir dir;
-  PageChannel channel(Env::system(), dir.copyFixture("delColTestV2000.mdb"), true);
+  PageChannel channel(Env::system(), dir.copy("delColTestV2000.mdb"), true);
   const TableDefinition d = tableNamed(channel, "Table1");
   // Columns 0, 2, 3, 5 remain of 6; variable slots 0 and 2 of 3.
   ASSERT_EQ(d.maxColumns(), 6);
@@ -131,7 +131,7 @@ TEST(TableDefinitionWriter, ColumnsAreNumberedAndPlacedAfterDeletedOnes) {
 
 TEST(TableDefinitionWriter, MemoColumnsGetTheirUsageMaps) {
   TempDir dir;
-  PageChannel channel(Env::system(), dir.copyFixture("sales-small.mdb"), false);
+  PageChannel channel(Env::system(), dir.copy("sales-small.mdb"), false);
   const TableDefinition d = tableNamed(channel, "satislar");
   channel.begin();
   const LongValueMapRefs maps = addLongValueUsageMaps(channel, d);
@@ -153,7 +153,7 @@ TEST(TableDefinitionWriter, MemoColumnsGetTheirUsageMaps) {
 
 TEST(TableDefinitionWriter, ALongerDefinitionContinuesOnANewPage) {
   TempDir dir;
-  const std::string path = dir.copyFixture("sales-small.mdb");
+  const std::string path = dir.copy("sales-small.mdb");
   PageChannel channel(Env::system(), path, false);
   const TableDefinition d = tableNamed(channel, "urunler");  // with an index
   const std::uint32_t pagesInFile = channel.pageCount();
@@ -188,7 +188,7 @@ TEST(TableDefinitionWriter, ALongerDefinitionContinuesOnANewPage) {
 
 TEST(TableDefinitionWriter, RefusesWhatItDoesNotUnderstand) {
   TempDir dir;
-  PageChannel channel(Env::system(), dir.copyFixture("sales-small.mdb"), true);
+  PageChannel channel(Env::system(), dir.copy("sales-small.mdb"), true);
   const TableDefinition d = tableNamed(channel, "fisno");
   std::vector<std::uint8_t> raw = d.raw();
   // No end marker.

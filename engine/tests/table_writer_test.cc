@@ -31,7 +31,7 @@ std::string urunOf(const TableDefinition& d, std::span<const std::uint8_t> row) 
 // the row count stays, the readers read the table.
 TEST(TableWriter, ARowThatOutgrowsItsFullPageMoves) {
   TempDir dir;
-  std::string path = dir.copyFixture("sales-small.mdb");
+  std::string path = dir.copy("sales-small.mdb");
   JetDatabase db(Env::system(), path, false, kSalesPassword);
   std::uint32_t page = db.table("satislar")->definition.page();
   // Fill pages with rows of a long product name.
@@ -94,7 +94,7 @@ TEST(TableWriter, ARowThatOutgrowsItsFullPageMoves) {
 
 TEST(TableWriter, AppendKeepsAPrimaryKeyIndexAndItsCounts) {
   TempDir dir;
-  std::string path = dir.copyFixture("sales-small.mdb");
+  std::string path = dir.copy("sales-small.mdb");
   JetDatabase db(Env::system(), path, false, kSalesPassword);
   std::uint32_t page = db.table("urunler")->definition.page();
   auto before = TableDefinition::read(db.channel(), page);
@@ -116,7 +116,7 @@ TEST(TableWriter, AppendKeepsAPrimaryKeyIndexAndItsCounts) {
 
 TEST(TableWriter, IndexesOverSeveralPagesAreRefused) {
   TempDir dir;
-  std::string path = dir.copyFixture("compIndexTestV2000.mdb");
+  std::string path = dir.copy("compIndexTestV2000.mdb");
   auto bytes = fileBytes(path);
   JetDatabase db(Env::system(), path, false, "");
   auto t = db.table("Table1");
@@ -130,7 +130,7 @@ TEST(TableWriter, UsageMapsMoveTheirStartOrChangeForm) {
   std::vector<std::uint8_t> map(69, 0);
   insertRow(p, map);
   TempDir dir;
-  std::string path = dir.copyFixture("access2000-blank.mdb");
+  std::string path = dir.copy("access2000-blank.mdb");
   JetDatabase db(Env::system(), path, false, "");
   WriteTransaction tx(db.channel());
   std::uint32_t n = db.channel().allocatePage();
@@ -182,7 +182,7 @@ namespace {
 TEST(CatalogWrites, DamagedCopiesGiveErrorsNotCrashes) {
   using namespace testutil;
   TempDir dir;
-  std::string original = dir.copyFixture("sales-small.mdb", "original.mdb");
+  std::string original = dir.copy("sales-small.mdb", "original.mdb");
   auto clean = fileBytes(original);
   std::uint32_t catalogData = 0;
   {
@@ -193,7 +193,7 @@ TEST(CatalogWrites, DamagedCopiesGiveErrorsNotCrashes) {
   // the catalog's maps and indexes, its data page, the ACE data page.
   std::vector<std::uint32_t> pages{1, 2, 3, 6, 7, 8, 9, catalogData, catalogData + 1};
   std::mt19937 random(4711);
-  std::string path = dir.file("damaged.mdb");
+  std::string path = dir.path("damaged.mdb");
   int refused = 0;
   for (int round = 0; round < 240; ++round) {
     auto bytes = clean;

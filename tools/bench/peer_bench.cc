@@ -49,51 +49,36 @@ namespace fs = std::filesystem;
 
 // Counts the pages read from one database file and which of them are data
 // pages of user tables.
-class CountingEnv final : public engine::Env {
+class CountingEnv final : public engine::EnvWrapper {
  public:
   CountingEnv(engine::Env& inner, std::string db, std::vector<bool> userPages)
-      : inner_(inner), db_(std::move(db)), userPages_(std::move(userPages)) {}
+      : EnvWrapper(inner), db_(std::move(db)), userPages_(std::move(userPages)) {}
 
   std::uint64_t pageReads = 0;
   std::uint64_t userPageReads = 0;
 
   std::unique_ptr<engine::File> open(const std::string& path, engine::OpenMode mode) override {
-    auto f = inner_.open(path, mode);
+    auto f = EnvWrapper::open(path, mode);
     if (fs::path(path).lexically_normal() != fs::path(db_).lexically_normal()) return f;
     return std::make_unique<CountingFile>(std::move(f), *this);
   }
-  bool exists(const std::string& p) override { return inner_.exists(p); }
-  void remove(const std::string& p) override { inner_.remove(p); }
-  void renameNoReplace(const std::string& a, const std::string& b) override { inner_.renameNoReplace(a, b); }
-  void syncDirectory(const std::string& d) override { inner_.syncDirectory(d); }
-  std::unique_ptr<engine::FileLock> tryLockExclusive(const std::string& p) override {
-    return inner_.tryLockExclusive(p);
-  }
-  bool isLockedElsewhere(const std::string& p) override { return inner_.isLockedElsewhere(p); }
-  std::tm localTime() override { return inner_.localTime(); }
 
  private:
-  class CountingFile final : public engine::File {
+  class CountingFile final : public engine::FileWrapper {
    public:
-    CountingFile(std::unique_ptr<engine::File> f, CountingEnv& env) : f_(std::move(f)), env_(env) {}
-    std::uint64_t size() override { return f_->size(); }
+    CountingFile(std::unique_ptr<engine::File> f, CountingEnv& env) : FileWrapper(std::move(f)), env_(env) {}
     void read(std::uint64_t offset, std::span<std::uint8_t> out) override {
       for (std::uint64_t p = offset / engine::kPageSize; p * engine::kPageSize < offset + out.size(); ++p) {
         ++env_.pageReads;
         if (p < env_.userPages_.size() && env_.userPages_[p]) ++env_.userPageReads;
       }
-      f_->read(offset, out);
+      FileWrapper::read(offset, out);
     }
-    void write(std::uint64_t offset, std::span<const std::uint8_t> data) override { f_->write(offset, data); }
-    void sync() override { f_->sync(); }
-    void truncate(std::uint64_t size) override { f_->truncate(size); }
 
    private:
-    std::unique_ptr<engine::File> f_;
     CountingEnv& env_;
   };
 
-  engine::Env& inner_;
   std::string db_;
   std::vector<bool> userPages_;
 };

@@ -19,46 +19,25 @@ namespace {
 std::string gFixtures = KARVELTA_FIXTURES_DIR;
 
 // Counts the bytes read through the files it opens.
-class CountingEnv : public engine::Env {
+class CountingEnv : public engine::EnvWrapper {
  public:
-  explicit CountingEnv(engine::Env& inner) : inner_(inner) {}
+  explicit CountingEnv(engine::Env& inner) : EnvWrapper(inner) {}
   std::uint64_t bytesRead = 0;
 
   std::unique_ptr<engine::File> open(const std::string& path, engine::OpenMode mode) override {
-    class CountingFile : public engine::File {
+    class CountingFile : public engine::FileWrapper {
      public:
-      CountingFile(std::unique_ptr<engine::File> f, std::uint64_t& n) : f_(std::move(f)), n_(n) {}
-      std::uint64_t size() override { return f_->size(); }
+      CountingFile(std::unique_ptr<engine::File> f, std::uint64_t& n) : FileWrapper(std::move(f)), n_(n) {}
       void read(std::uint64_t offset, std::span<std::uint8_t> out) override {
         n_ += out.size();
-        f_->read(offset, out);
+        FileWrapper::read(offset, out);
       }
-      void write(std::uint64_t offset, std::span<const std::uint8_t> data) override {
-        f_->write(offset, data);
-      }
-      void sync() override { f_->sync(); }
-      void truncate(std::uint64_t size) override { f_->truncate(size); }
 
      private:
-      std::unique_ptr<engine::File> f_;
       std::uint64_t& n_;
     };
-    return std::make_unique<CountingFile>(inner_.open(path, mode), bytesRead);
+    return std::make_unique<CountingFile>(EnvWrapper::open(path, mode), bytesRead);
   }
-  bool exists(const std::string& p) override { return inner_.exists(p); }
-  void remove(const std::string& p) override { inner_.remove(p); }
-  void renameNoReplace(const std::string& a, const std::string& b) override {
-    inner_.renameNoReplace(a, b);
-  }
-  void syncDirectory(const std::string& d) override { inner_.syncDirectory(d); }
-  std::unique_ptr<engine::FileLock> tryLockExclusive(const std::string& p) override {
-    return inner_.tryLockExclusive(p);
-  }
-  bool isLockedElsewhere(const std::string& p) override { return inner_.isLockedElsewhere(p); }
-  std::tm localTime() override { return inner_.localTime(); }
-
- private:
-  engine::Env& inner_;
 };
 
 void openAndCatalog(benchmark::State& state, const std::string& file) {
