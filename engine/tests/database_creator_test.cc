@@ -18,6 +18,7 @@
 #include "engine/table_writer.h"
 #include "engine/testing/fault_env.h"
 #include "engine/tests/catalog_write_util.h"
+#include "engine/tests/cuts.h"
 #include "engine/text_codec.h"
 
 namespace engine {
@@ -334,57 +335,30 @@ TEST(NewDatabase, TakesTablesFieldsRenamesAndRows) {
 // attempt then succeeds.
 TEST(NewDatabase, CutCreationLeavesNoFileOrAWholeOne) {
   TempDir dir;
-  FixedClockEnv clock(Env::system());
+  FixedClockEnv clock;
   const std::string reference = dir.path("reference.mdb");
   createDatabase(clock, reference, kSalesPassword);
   const auto whole = fileBytes(reference);
+  const std::string path = dir.path("cut.mdb");
   int ended = 0, absent = 0;
-  for (FaultEnv::Kind kind : {FaultEnv::Kind::Write, FaultEnv::Kind::Sync}) {
-    for (FaultEnv::Mode mode :
-         {FaultEnv::Mode::Fail, FaultEnv::Mode::CrashAfter, FaultEnv::Mode::TornCrash}) {
-      if (kind == FaultEnv::Kind::Sync && mode == FaultEnv::Mode::TornCrash) continue;
-      for (bool lose : {false, true}) {
-        if (lose && mode == FaultEnv::Mode::Fail) continue;
-        for (int n = 1; n < 200; ++n) {
-          const std::string path = dir.path("cut.mdb");
-          std::filesystem::remove(path);
-          FaultEnv env(clock);
-          env.loseUnsyncedOnCrash(lose);
-          env.arm(kind, mode, n);
-          bool threw = false;
-          try {
-            createDatabase(env, path, kSalesPassword);
-          } catch (const Error&) {
-            threw = true;
-          } catch (const SimulatedCrash&) {
-            threw = true;
+  forEveryCut(
+      clock, 200, [&] { std::filesystem::remove(path); },
+      [&](Env& env) { createDatabase(env, path, kSalesPassword); },
+      [&](const Cut& cut, bool threw, bool) {
+        if (std::filesystem::exists(path)) {
+          EXPECT_EQ(fileBytes(path), whole) << cut.name();
+          ++ended;
+        } else {
+          ++absent;
+          EXPECT_TRUE(threw) << cut.name();
+          if (cut.mode == FaultEnv::Mode::Fail) {  // an error cleans up after itself
+            EXPECT_FALSE(std::filesystem::exists(creationTempPath(path))) << cut.name();
           }
-          const bool fired = env.fired();
-          env.disarm();
-          const std::string what = "kind " + std::to_string(static_cast<int>(kind)) + " mode " +
-                                   std::to_string(static_cast<int>(mode)) + " lose " +
-                                   std::to_string(lose) + " n " + std::to_string(n);
-          if (std::filesystem::exists(path)) {
-            EXPECT_EQ(fileBytes(path), whole) << what;
-            ++ended;
-          } else {
-            ++absent;
-            EXPECT_TRUE(threw) << what;
-            if (mode == FaultEnv::Mode::Fail) {  // an error cleans up after itself
-              EXPECT_FALSE(std::filesystem::exists(creationTempPath(path))) << what;
-            }
-            createDatabase(clock, path, kSalesPassword);
-            EXPECT_EQ(fileBytes(path), whole) << what;
-          }
-          EXPECT_FALSE(std::filesystem::exists(PageChannel::journalPath(path))) << what;
-          if (!fired) {
-            EXPECT_FALSE(threw) << what;
-            break;
-          }
+          createDatabase(clock, path, kSalesPassword);
+          EXPECT_EQ(fileBytes(path), whole) << cut.name();
         }
-      }
-    }
-  }
+        EXPECT_FALSE(std::filesystem::exists(PageChannel::journalPath(path))) << cut.name();
+      });
   EXPECT_GT(ended, 0);
   EXPECT_GT(absent, 0);
 }

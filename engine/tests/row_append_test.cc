@@ -21,6 +21,7 @@
 #include "engine/row_appender.h"
 #include "engine/testing/fault_env.h"
 #include "engine/tests/catalog_write_util.h"
+#include "engine/tests/cuts.h"
 #include "engine/tests/write_test_util.h"
 #include "engine/text_codec.h"
 #include "engine/unicode_compression.h"
@@ -397,55 +398,34 @@ TEST_F(RowAppend, CutWritesAndFlushesLeaveWholeCommits) {
   for (const Case c : {Case{1, 4096}, Case{150, 1}}) {
     int endedWhole = 0;
     bool endedBetweenCommits = false;  // some rows stored, not all
-    for (FaultEnv::Kind kind : {FaultEnv::Kind::Write, FaultEnv::Kind::Sync}) {
-      for (FaultEnv::Mode mode : {FaultEnv::Mode::Fail, FaultEnv::Mode::CrashAfter, FaultEnv::Mode::TornCrash}) {
-        if (kind == FaultEnv::Kind::Sync && mode == FaultEnv::Mode::TornCrash) continue;
-        for (bool lose : {false, true}) {
-          if (lose && mode == FaultEnv::Mode::Fail) continue;
-          for (int n = 1; n < 400; ++n) {
-            writeBytes(path, before);
-            std::filesystem::remove(PageChannel::journalPath(path));
-            FaultEnv env(clock);
-            env.loseUnsyncedOnCrash(lose);
-            env.arm(kind, mode, n);
-            bool threw = false;
-            try {
-              appendBatch(env, path, table, c.rows, c.pagesPerCommit);
-            } catch (const Error&) {
-              threw = true;
-            } catch (const SimulatedCrash&) {
-              threw = true;
-            }
-            const bool fired = env.fired();
-            env.disarm();
-            const std::string what = "rows " + std::to_string(c.rows) + " kind " +
-                                     std::to_string(static_cast<int>(kind)) + " mode " +
-                                     std::to_string(static_cast<int>(mode)) + " lose " +
-                                     std::to_string(lose) + " n " + std::to_string(n);
-            const Lines rows = rowLines(path, "kayit");  // recovers a journal first
-            EXPECT_FALSE(std::filesystem::exists(PageChannel::journalPath(path))) << what;
-            {
-              JetDatabase db(Env::system(), path, true, "");
-              const TableDefinition d = TableDefinition::read(db.channel(), table);
-              EXPECT_EQ(d.rowCount(), rows.size()) << what;
-              EXPECT_EQ(d.lastAutoNumber(), rows.size()) << what;
-            }
-            for (std::size_t i = 0; i < rows.size(); ++i)
-              ASSERT_NE(rows[i].find("\"no\":" + std::to_string(i + 1) + ",\"metin\":\"kesik " +
-                                     std::to_string(i) + "\""),
-                        std::string::npos)
-                  << what << ": " << rows[i];
-            if (rows.size() == static_cast<std::size_t>(c.rows)) ++endedWhole;
-            if (!rows.empty() && rows.size() < static_cast<std::size_t>(c.rows)) endedBetweenCommits = true;
-            if (!fired) {
-              EXPECT_FALSE(threw) << what;
-              EXPECT_EQ(rows.size(), static_cast<std::size_t>(c.rows)) << what;
-              break;
-            }
+    testutil::forEveryCut(
+        clock, 400,
+        [&] {
+          writeBytes(path, before);
+          std::filesystem::remove(PageChannel::journalPath(path));
+        },
+        [&](Env& env) { appendBatch(env, path, table, c.rows, c.pagesPerCommit); },
+        [&](const testutil::Cut& cut, bool, bool fired) {
+          const std::string what = "rows " + std::to_string(c.rows) + " " + cut.name();
+          const Lines rows = rowLines(path, "kayit");  // recovers a journal first
+          EXPECT_FALSE(std::filesystem::exists(PageChannel::journalPath(path))) << what;
+          {
+            JetDatabase db(Env::system(), path, true, "");
+            const TableDefinition d = TableDefinition::read(db.channel(), table);
+            EXPECT_EQ(d.rowCount(), rows.size()) << what;
+            EXPECT_EQ(d.lastAutoNumber(), rows.size()) << what;
           }
-        }
-      }
-    }
+          for (std::size_t i = 0; i < rows.size(); ++i)
+            ASSERT_NE(rows[i].find("\"no\":" + std::to_string(i + 1) + ",\"metin\":\"kesik " +
+                                   std::to_string(i) + "\""),
+                      std::string::npos)
+                << what << ": " << rows[i];
+          if (rows.size() == static_cast<std::size_t>(c.rows)) ++endedWhole;
+          if (!rows.empty() && rows.size() < static_cast<std::size_t>(c.rows)) endedBetweenCommits = true;
+          if (!fired) {
+            EXPECT_EQ(rows.size(), static_cast<std::size_t>(c.rows)) << what;
+          }
+        });
     EXPECT_GT(endedWhole, 0);
     EXPECT_EQ(endedBetweenCommits, c.rows > 1);
   }
