@@ -77,15 +77,16 @@ inline std::size_t fixedValueSize(const Column& c) {
   }
 }
 
-// Lower-case name of a column type, as the schema tool prints it.
-inline const char* columnTypeName(std::uint8_t type) {
+// Lower-case name of a column type, as the engine reports it and the schema
+// tool prints it ("type<N>" for an unknown type).
+inline std::string columnTypeName(std::uint8_t type) {
   switch (type) {
     case kTypeBoolean: return "boolean";
     case kTypeByte: return "byte";
     case kTypeInteger: return "integer";
     case kTypeLong: return "long";
     case kTypeCurrency: return "currency";
-    case kTypeFloat: return "single";
+    case kTypeFloat: return "float";
     case kTypeDouble: return "double";
     case kTypeDateTime: return "datetime";
     case kTypeBinary: return "binary";
@@ -94,7 +95,7 @@ inline const char* columnTypeName(std::uint8_t type) {
     case kTypeMemo: return "memo";
     case kTypeGuid: return "guid";
     case kTypeNumeric: return "numeric";
-    default: return "unknown";
+    default: return "type" + std::to_string(type);
   }
 }
 

@@ -272,24 +272,4 @@ std::string toJson(const Value& v) {
   return "null";
 }
 
-std::string typeName(std::uint8_t type) {
-  switch (type) {
-    case kTypeBoolean: return "boolean";
-    case kTypeByte: return "byte";
-    case kTypeInteger: return "integer";
-    case kTypeLong: return "long";
-    case kTypeCurrency: return "currency";
-    case kTypeFloat: return "float";
-    case kTypeDouble: return "double";
-    case kTypeDateTime: return "datetime";
-    case kTypeBinary: return "binary";
-    case kTypeText: return "text";
-    case kTypeOle: return "ole";
-    case kTypeMemo: return "memo";
-    case kTypeGuid: return "guid";
-    case kTypeNumeric: return "numeric";
-    default: return "type" + std::to_string(type);
-  }
-}
-
 }  // namespace engine

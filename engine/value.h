@@ -72,7 +72,4 @@ std::string jsonString(std::string_view utf8);
 // printed as its number.
 std::string toJson(const Value& value);
 
-// Lower-case type name as the tools print it ("type<N>" for an unknown type).
-std::string typeName(std::uint8_t type);
-
 }  // namespace engine

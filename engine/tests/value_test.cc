@@ -96,8 +96,8 @@ TEST(ValueFormat, ToJson) {
   v.kind = Value::Kind::Double;
   v.real = std::numeric_limits<double>::infinity();
   EXPECT_EQ(toJson(v), "null");
-  EXPECT_EQ(typeName(kTypeFloat), "float");
-  EXPECT_EQ(typeName(0x11), "type17");
+  EXPECT_EQ(columnTypeName(kTypeFloat), "float");
+  EXPECT_EQ(columnTypeName(0x11), "type17");
 }
 
 TEST(ValueDecode, FixedValuesMustHaveTheirSize) {

@@ -106,7 +106,7 @@ int schemaCommand(const Arguments& a, std::ostream& out, engine::Env& env) {
       if (!firstColumn) json += ",";
       firstColumn = false;
       json += "{\"name\":" + engine::jsonString(c.name) + ",\"type\":" +
-              engine::jsonString(engine::typeName(c.type)) +
+              engine::jsonString(engine::columnTypeName(c.type)) +
               ",\"size\":" + std::to_string(columnSize(c)) +
               ",\"autoIncrement\":" + boolText(c.autoIncrement() || c.autoGuid()) +
               ",\"required\":" + boolText(props.required(c.name)) +
