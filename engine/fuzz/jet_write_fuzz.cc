@@ -73,13 +73,13 @@ class Session {
 };
 
 void addFields(Session& s, const std::string& table) {
-  struct Spec {
+  struct Addition {
     const char* name;
     int type;
     const char* size;
   };
-  for (const Spec f : {Spec{"odemesi", 10, "50"}, Spec{"aciklama", 12, "100"}, Spec{"adet", 4, ""},
-                       Spec{"evet", 1, ""}, Spec{"tutar", 5, ""}, Spec{"tarih2", 8, ""}}) {
+  for (const Addition f : {Addition{"odemesi", 10, "50"}, Addition{"aciklama", 12, "100"}, Addition{"adet", 4, ""},
+                       Addition{"evet", 1, ""}, Addition{"tutar", 5, ""}, Addition{"tarih2", 8, ""}}) {
     s.attempt([&](engine::Database& db) {
       engine::NewField field = engine::createField(f.name, f.type, f.size);
       if (f.type == 10 || f.type == 12) field.allowZeroLength = true;
