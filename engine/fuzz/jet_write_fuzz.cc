@@ -78,8 +78,9 @@ void addFields(Session& s, const std::string& table) {
     int type;
     const char* size;
   };
-  for (const Addition f : {Addition{"odemesi", 10, "50"}, Addition{"aciklama", 12, "100"}, Addition{"adet", 4, ""},
-                       Addition{"evet", 1, ""}, Addition{"tutar", 5, ""}, Addition{"tarih2", 8, ""}}) {
+  const Addition additions[] = {{"odemesi", 10, "50"}, {"aciklama", 12, "100"}, {"adet", 4, ""},
+                                {"evet", 1, ""},       {"tutar", 5, ""},        {"tarih2", 8, ""}};
+  for (const Addition& f : additions) {
     s.attempt([&](engine::Database& db) {
       engine::NewField field = engine::createField(f.name, f.type, f.size);
       if (f.type == 10 || f.type == 12) field.allowZeroLength = true;
