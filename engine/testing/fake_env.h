@@ -1,4 +1,4 @@
-// A forwarding Env for tests: passes everything to a real Env and lets a
+// A forwarding Env for tests (an EnvWrapper): passes everything to a real Env
 // test fix the clock or make chosen operations fail.
 //
 //   engine::testing::ForwardingEnv env;            // over Env::system()
@@ -25,9 +25,9 @@
 
 namespace engine::testing {
 
-class ForwardingEnv : public Env {
+class ForwardingEnv : public EnvWrapper {
  public:
-  explicit ForwardingEnv(Env& base = Env::system()) : base_(base) {}
+  explicit ForwardingEnv(Env& base = Env::system()) : EnvWrapper(base) {}
 
   // --- what a test can set ----------------------------------------------
 
@@ -55,28 +55,20 @@ class ForwardingEnv : public Env {
 
   std::unique_ptr<File> open(const std::string& path, OpenMode mode) override {
     if (failOpen && failOpen(path, mode)) throw Error("injected: cannot open '" + path + "'");
-    std::unique_ptr<File> file = base_.open(path, mode);
+    std::unique_ptr<File> file = target().open(path, mode);
     if (!faultsOnFiles()) return file;
     return std::make_unique<WrappedFile>(*this, std::move(file), path);
   }
-  bool exists(const std::string& path) override { return base_.exists(path); }
-  void remove(const std::string& path) override { base_.remove(path); }
   void renameNoReplace(const std::string& from, const std::string& to) override {
     if (failRename && failRename(from, to)) throw Error("injected: cannot rename to '" + to + "'");
-    base_.renameNoReplace(from, to);
+    target().renameNoReplace(from, to);
   }
   void syncDirectory(const std::string& dir) override {
     if (failSyncDirectory && failSyncDirectory(dir))
       throw Error("injected: cannot flush directory '" + dir + "'");
-    base_.syncDirectory(dir);
+    target().syncDirectory(dir);
   }
-  std::unique_ptr<FileLock> tryLockExclusive(const std::string& path) override {
-    return base_.tryLockExclusive(path);
-  }
-  bool isLockedElsewhere(const std::string& path) override {
-    return base_.isLockedElsewhere(path);
-  }
-  std::tm localTime() override { return clock_ ? *clock_ : base_.localTime(); }
+  std::tm localTime() override { return clock_ ? *clock_ : target().localTime(); }
 
   void copyFileContents(File& from, File& to) override {
     auto* wrappedFrom = dynamic_cast<WrappedFile*>(&from);
@@ -85,7 +77,7 @@ class ForwardingEnv : public Env {
       Env::copyFileContents(from, to);  // byte by byte through the wrappers
       return;
     }
-    base_.copyFileContents(from, to);
+    target().copyFileContents(from, to);
   }
 
  private:
@@ -126,7 +118,6 @@ class ForwardingEnv : public Env {
     std::string path_;
   };
 
-  Env& base_;
   std::optional<std::tm> clock_;
   std::uint64_t writeBudget_ = kNoLimit;
   std::uint64_t readBudget_ = kNoLimit;

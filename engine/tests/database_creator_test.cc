@@ -134,13 +134,23 @@ TEST(NewDatabase, RefusesToReplaceAFile) {
   EXPECT_THROW(createDatabase(clock, dir.path("no/such/dir.mdb"), ""), Error);
 }
 
-TEST(NewDatabase, SystemTablesAreDefinedAsAccessDefinesThem) {
+// A new database (no password, made at a fixed time) beside a copy of
+// Access's blank file, both open for reading.
+class NewBesideBlank : public ::testing::Test {
+ protected:
+  static std::string created(const TempDir& dir, Env& env) {
+    const std::string path = dir.path("new.mdb");
+    createDatabase(env, path, "");
+    return path;
+  }
+
   TempDir dir;
-  FixedClockEnv clock(Env::system());
-  const std::string path = dir.path("new.mdb");
-  createDatabase(clock, path, "");
-  JetDatabase ours(Env::system(), path, true, "");
-  JetDatabase blank(Env::system(), dir.copy(kBlank), true, "");
+  FixedClockEnv clock;
+  JetDatabase ours{Env::system(), created(dir, clock), true, ""};
+  JetDatabase blank{Env::system(), dir.copy(kBlank), true, ""};
+};
+
+TEST_F(NewBesideBlank, SystemTablesAreDefinedAsAccessDefinesThem) {
   Catalog oc = ours.catalog(), bc = blank.catalog();
   for (const std::string& name : kSystemTables) {
     SCOPED_TRACE(name);
@@ -214,13 +224,7 @@ TEST(NewDatabase, SystemTablesAreDefinedAsAccessDefinesThem) {
   }
 }
 
-TEST(NewDatabase, CatalogAndAccessEntriesAreThoseAccessWrites) {
-  TempDir dir;
-  FixedClockEnv clock(Env::system());
-  const std::string path = dir.path("new.mdb");
-  createDatabase(clock, path, "");
-  JetDatabase ours(Env::system(), path, true, "");
-  JetDatabase blank(Env::system(), dir.copy(kBlank), true, "");
+TEST_F(NewBesideBlank, CatalogAndAccessEntriesAreThoseAccessWrites) {
 
   // Catalog rows: those of the blank file less what Access adds, same
   // order, same values but the dates and LvProp (compared below).

@@ -5,12 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <filesystem>
-#include <fstream>
+#include <cstdint>
 #include <memory>
-#include <random>
+#include <span>
 #include <string>
-#include <vector>
 
 #include "engine/env.h"
 #include "engine/tests/write_test_util.h"
