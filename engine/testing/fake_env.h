@@ -1,5 +1,5 @@
 // A forwarding Env for tests (an EnvWrapper): passes everything to a real Env
-// test fix the clock or make chosen operations fail.
+// and lets a test fix the clock or make chosen operations fail.
 //
 //   engine::testing::ForwardingEnv env;            // over Env::system()
 //   env.setClock(tm);                              // localTime() gives tm
