@@ -8,6 +8,7 @@
 
 #include "engine/error.h"
 #include "engine/little_endian.h"
+#include "engine/path.h"
 
 namespace engine {
 namespace {
@@ -40,13 +41,6 @@ std::uint32_t checksum(std::span<const std::uint8_t> data, std::uint32_t h = 216
 constexpr std::array<std::uint8_t, 8> kMagic{'P', 'G', 'J', 'R', 'N', 'L', '0', '1'};
 constexpr std::size_t kHeaderSize = 32;
 constexpr std::size_t kRecordSize = 4 + kPageSize + 4;
-
-std::string directoryOf(const std::string& path) {
-  std::size_t slash = path.find_last_of('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return path.substr(0, slash);
-}
 
 // Jet 4 keeps a file below 2 GB.
 constexpr std::uint32_t kMaxPages = static_cast<std::uint32_t>(0x7FFFFFFFu / kPageSize);
