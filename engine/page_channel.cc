@@ -9,6 +9,7 @@
 
 #include "engine/error.h"
 #include "engine/little_endian.h"
+#include "engine/path.h"
 
 namespace engine {
 namespace {
@@ -61,13 +62,6 @@ std::uint32_t salted(std::span<const std::uint8_t> data, std::uint32_t salt) {
 std::uint32_t newSalt() {
   static std::mt19937 rng{std::random_device{}()};
   return static_cast<std::uint32_t>(rng());
-}
-
-std::string directoryOf(const std::string& path) {
-  std::size_t slash = path.find_last_of('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return path.substr(0, slash);
 }
 
 // Jet 4 keeps a file below 2 GB.

@@ -39,6 +39,7 @@
 
 #include "engine/env.h"
 #include "engine/error.h"
+#include "engine/path.h"
 
 namespace engine::testing {
 
@@ -150,6 +151,7 @@ class FaultEnv final : public Env {
     state_->checkAlive();
     return base_.localTime();
   }
+  std::optional<std::string> programDirectory() override { return base_.programDirectory(); }
 
  private:
   // What a crash takes back (loseUnsyncedOnCrash).
@@ -168,11 +170,6 @@ class FaultEnv final : public Env {
     std::function<bool(const std::string&)> loses;  // empty: every file
     std::vector<Undo> undo;
 
-    static std::string directoryOf(const std::string& path) {
-      std::size_t slash = path.find_last_of('/');
-      if (slash == std::string::npos) return ".";
-      return slash == 0 ? "/" : path.substr(0, slash);
-    }
     // Saves what a write of `length` bytes at `offset` (or a truncation to
     // `offset`, length 0) overwrites.
     void recordData(const std::string& path, std::uint64_t offset, std::uint64_t length) {
