@@ -797,8 +797,8 @@ IntegrityReport checkDatabaseFile(Env& env, const std::string& path, std::string
   if (env.exists(PageChannel::journalPath(path)))
     throw Error("the database '" + path + "' has a rollback journal beside it ('" +
                 PageChannel::journalPath(path) +
-                "'), left by an interrupted change; it is checked once the engine has opened it "
-                "for writing and rolled the change back");
+                "'), left by an interrupted change; it is checked once the change is rolled back "
+                "(karvelta-jet recover, or any open for writing)");
   JetDatabase db(env, path, true, password);
   return checkIntegrity(db.channel());
 }
