@@ -28,6 +28,7 @@ constexpr std::uint8_t kPageTypeIndexNode = 0x03;
 constexpr std::uint8_t kPageTypeIndexLeaf = 0x04;
 constexpr std::size_t kOwnerOffset = 4;
 constexpr std::size_t kFreeSpaceOffset = 2;
+constexpr std::size_t kDefinitionPageHeader = 8;
 constexpr std::size_t kIndexPrevPage = 12;
 constexpr std::size_t kIndexNextPage = 16;
 constexpr std::size_t kIndexTailPage = 20;
@@ -280,6 +281,29 @@ class Checker {
   void checkDefinition(int t) {
     const TableDefinition& d = *tables_[t].definition;
     for (std::uint32_t p : d.pages()) claim(p, Use::Definition, t);
+    // The length covers the definition through its FF FF, and each page's
+    // free-space field says what the length leaves of it (FORMAT.md 7.2).
+    const TableDefinitionLayout& L = d.layout();
+    const std::size_t end = L.terminator.length > 0 ? L.terminator.end() : L.columnUsageMaps.end();
+    if (d.definitionLength() != end)
+      problem(d.page(), t, "the definition's length says " + std::to_string(d.definitionLength()) +
+                               " bytes, it ends after " + std::to_string(end));
+    std::uint64_t left = d.definitionLength();
+    for (std::size_t i = 0; i < d.pages().size(); ++i) {
+      const std::uint64_t room = i == 0 ? kPageSize : kPageSize - kDefinitionPageHeader;
+      const std::uint64_t here = std::min(left, room);
+      const std::uint64_t used = here + (i == 0 ? 0 : kDefinitionPageHeader);
+      left -= here;
+      const std::uint64_t want = used >= kPageSize - kDefinitionPageHeader ? 0 : kPageSize - kDefinitionPageHeader - used;
+      const std::uint16_t field = ByteReader(channel_.readPage(d.pages()[i]), "definition page").u16(kFreeSpaceOffset);
+      if (field != want)
+        problem(d.pages()[i], t, "the definition page's free-space field says " + std::to_string(field) +
+                                     " bytes, its length leaves " + std::to_string(want));
+      if (here == 0) problem(d.pages()[i], t, "the definition continues on a page its length does not reach");
+    }
+    if (left > 0)
+      problem(d.page(), t, "the definition's length reaches beyond its " + std::to_string(d.pages().size()) +
+                               " pages");
     std::set<std::uint16_t> varIndexes;
     std::vector<std::pair<std::size_t, const Column*>> fixed;
     for (const Column& c : d.columns()) {

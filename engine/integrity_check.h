@@ -8,8 +8,8 @@
 //     with content marked in use that nothing owns (a leak);
 //   - the catalog: unique ids, unique names under each parent, a table
 //     definition behind every table row, a catalog row for every definition;
-//   - each table: its definition (column numbers, variable indexes, fixed
-//     offsets), its owned-pages and free-space maps against the data pages
+//   - each table: its definition (length and free space of its pages,
+//     variable indexes, fixed offsets), its owned-pages and free-space maps against the data pages
 //     that hold its rows, every row decoded (overflow rows followed), its
 //     row count and auto-number counter;
 //   - long values: every memo, OLE and property blob of a row resolves to

@@ -289,6 +289,15 @@ TEST(IntegrityCheck, FindsCatalogAndDefinitionDamage) {
     expectProblem(db.check(), "page " + std::to_string(data) + ", table fisno: the free-space field says");
   }
   {
+    SCOPED_TRACE("a definition's length and free space");
+    Damaged db("sales-small.mdb");
+    const std::uint32_t tdef = db.definition("fisno").page();
+    put32(db.page(tdef), TableDefinition::kLengthOffset, get32(db.page(tdef), TableDefinition::kLengthOffset) + 2);
+    const IntegrityReport report = db.check();
+    expectProblem(report, "page " + std::to_string(tdef) + ", table fisno: the definition's length says");
+    expectProblem(report, "the definition page's free-space field says");
+  }
+  {
     SCOPED_TRACE("an auto-number counter behind the numbers in use");
     Damaged db("sales-small.mdb");
     const std::uint32_t tdef = db.definition("fisno").page();
