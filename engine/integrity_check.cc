@@ -254,6 +254,13 @@ class Checker {
       }
       try {
         tables_[t].definition = TableDefinition::read(channel_, page);
+        // Access's own tables are flagged system in the catalog but have
+        // user definitions (MSysAccessObjects); a system definition under a
+        // user table's row is not a table a user may change.
+        const std::uint8_t type = tables_[t].definition->tableType();
+        if (type != kTableTypeUser && (type != kTableTypeSystem || !isSystemTable(t)))
+          problem(page, t, std::string("the catalog calls it a ") + (isSystemTable(t) ? "system" : "user") +
+                               " table, its definition has table type " + std::to_string(type));
       } catch (const Error& err) {
         problem(page, t, std::string("the table definition cannot be read: ") + err.what());
       }
