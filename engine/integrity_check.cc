@@ -828,8 +828,8 @@ IntegrityReport checkDatabaseFile(Env& env, const std::string& path, std::string
   if (env.exists(PageChannel::journalPath(path)))
     throw Error("the database '" + path + "' has a rollback journal beside it ('" +
                 PageChannel::journalPath(path) +
-                "'), left by an interrupted change; it is checked once the change is rolled back "
-                "(karvelta-jet recover, or any open for writing)");
+                "'), left by an interrupted change; it is checked once the engine has settled that "
+                "change (karvelta-jet recover, or any open for writing)");
   JetDatabase db(env, path, true, password);
   return checkIntegrity(db.channel());
 }
