@@ -10,8 +10,7 @@ JetDatabase::JetDatabase(Env& env, const std::string& path, bool readOnly,
                          std::string_view password)
     : file_(openDatabaseFile(env, path, readOnly)) {
   // The length as the file has it after any journal was rolled back.
-  std::uint64_t size = env.open(path, OpenMode::ReadOnly)->size();
-  header_ = DatabaseHeader::read(*file_.channel, size);
+  header_ = DatabaseHeader::read(*file_.channel, file_.channel->fileSize());
   header_.checkPassword(password);
 }
 

@@ -2,9 +2,11 @@
 // their rows. The engine's Database sits on it, and so do the karvelta-jet
 // tool and the tests.
 //
-// Nothing is cached between calls beyond the header: every call reads the
-// catalog, definitions and rows it needs from the file, so that several
-// databases open on one file see each other's changes.
+// Nothing is decoded once for several calls beyond the header: every call
+// reads the catalog, definitions and rows it needs through the page channel,
+// so that several databases open on one file see each other's changes (the
+// pages themselves may come from the process's page cache, which every
+// connection's commits keep up to date).
 #pragma once
 
 #include <cstdint>

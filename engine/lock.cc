@@ -25,7 +25,10 @@ struct DatabaseLock::Entry {
   Env& env;
   std::string lockPath;
   std::unique_ptr<FileLock> lock;
+  std::shared_ptr<PageCache> cache = std::make_shared<PageCache>();
 };
+
+std::shared_ptr<PageCache> DatabaseLock::pageCache() const { return entry_ ? entry_->cache : nullptr; }
 
 namespace {
 
@@ -102,7 +105,7 @@ OpenDatabaseFile openDatabaseFile(Env& env, const std::string& dbPath, bool read
       throw Error("the database '" + dbPath + "' is read-only and cannot be changed");
     }
   }
-  out.channel = std::make_unique<PageChannel>(env, dbPath, readOnly);
+  out.channel = std::make_unique<PageChannel>(env, dbPath, readOnly, out.lock->pageCache());
   return out;
 }
 

@@ -26,6 +26,7 @@
 #include <string>
 
 #include "engine/env.h"
+#include "engine/page_cache.h"
 #include "engine/page_channel.h"
 
 namespace engine {
@@ -44,6 +45,9 @@ class DatabaseLock {
 
   // Whether this process holds the lock file's lock through this object.
   bool held() const { return entry_ != nullptr; }
+  // The pages of the database cached for this process's connections while
+  // it holds the lock; null when it does not.
+  std::shared_ptr<PageCache> pageCache() const;
 
   struct Entry;  // the registry's shared record of one database
 

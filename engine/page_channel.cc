@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "engine/error.h"
+#include "engine/page_cache.h"
 #include "engine/little_endian.h"
 #include "engine/path.h"
 
@@ -106,21 +107,37 @@ void clearBit(Page& page, std::size_t bitsAt, std::uint32_t bit) {
 
 }  // namespace
 
-PageChannel::PageChannel(Env& env, std::string path, bool readOnly)
+PageChannel::PageChannel(Env& env, std::string path, bool readOnly, std::shared_ptr<PageCache> cache)
     : env_(env),
       path_(std::move(path)),
       readOnly_(readOnly),
-      file_(env_.open(path_, readOnly ? OpenMode::ReadOnly : OpenMode::ReadWrite)) {
-  recoverJournal();
+      file_(env_.open(path_, readOnly ? OpenMode::ReadOnly : OpenMode::ReadWrite)),
+      cache_(std::move(cache)) {
+  try {
+    recoverJournal();
+  } catch (...) {
+    if (cache_) cache_->clear();
+    throw;
+  }
+  // A journal means the file changed in a way no channel recorded.
+  if (cache_ && recovery_ != JournalRecovery::None) cache_->clear();
 }
 
 PageChannel::~PageChannel() = default;
 
 std::string PageChannel::journalPath(const std::string& dbPath) { return dbPath + "-journal"; }
 
+std::uint64_t PageChannel::fileSize() {
+  if (!cache_) return file_->size();
+  if (auto known = cache_->fileSize()) return *known;
+  const std::uint64_t size = file_->size();
+  cache_->setFileSize(size);
+  return size;
+}
+
 std::uint32_t PageChannel::pageCount() {
   if (inTransaction_) return transactionPages_;
-  std::uint64_t pages = file_->size() / kPageSize;
+  std::uint64_t pages = fileSize() / kPageSize;
   if (pages > UINT32_MAX) throw Error("database file is too large");
   return static_cast<std::uint32_t>(pages);
 }
@@ -133,7 +150,9 @@ Page PageChannel::readPage(std::uint32_t n) {
     if (it != dirty_.end()) return it->second;
   }
   Page page{};
+  if (cache_ && cache_->find(n, page)) return page;
   file_->read(std::uint64_t{n} * kPageSize, std::span<std::uint8_t>(page));
+  if (cache_) cache_->put(n, page);
   return page;
 }
 
@@ -142,7 +161,7 @@ Page PageChannel::readPage(std::uint32_t n) {
 void PageChannel::begin() {
   if (readOnly_) throw Error("the database '" + path_ + "' is open read-only");
   if (inTransaction_) throw Error("a write transaction is already open");
-  originalSize_ = file_->size();
+  originalSize_ = fileSize();
   if (originalSize_ / kPageSize > kMaxPages) throw Error("database file is too large");
   originalPages_ = static_cast<std::uint32_t>(originalSize_ / kPageSize);
   transactionPages_ = originalPages_;
@@ -299,7 +318,7 @@ void PageChannel::commit() {
     for (const auto& [n, page] : dirty_) {
       if (n >= originalPages_) break;  // dirty_ is ordered: the rest are appended
       Page old{};
-      file_->read(std::uint64_t{n} * kPageSize, std::span<std::uint8_t>(old));
+      if (!cache_ || !cache_->find(n, old)) file_->read(std::uint64_t{n} * kPageSize, std::span<std::uint8_t>(old));
       originals.emplace_back(n, old);
     }
 
@@ -349,6 +368,8 @@ void PageChannel::commit() {
     // removes it again.
     env_.remove(journal);
   } catch (...) {
+    // Whatever reached the file is unknown now.
+    if (cache_) cache_->clear();
     rollback();
     try {
       if (databaseTouched) {
@@ -364,6 +385,10 @@ void PageChannel::commit() {
       // The journal (if complete) stays; the next open rolls back.
     }
     throw;
+  }
+  if (cache_) {
+    for (const auto& [n, page] : dirty_) cache_->put(n, page);
+    cache_->setFileSize(std::uint64_t{transactionPages_} * kPageSize);
   }
   rollback();  // ends the transaction; its pages are on disk now
 }

@@ -26,6 +26,12 @@
 // journal stays and the next open finishes the rollback. engine/FORMAT.md
 // ("The commit protocol") says why each flush is needed.
 //
+// Reading. A channel given a PageCache (shared by this process's connections
+// while it holds the database's lock, engine/page_cache.h) reads each page
+// and the file's length from the file once and from memory after that; it
+// puts the pages it commits there too. Without one every read goes to the
+// file.
+//
 // The rollback on open happens also for a read-only open, through a second,
 // writable handle. When the file cannot be opened for writing the open is
 // refused with an Error, so that a half-written file is never read.
@@ -45,6 +51,8 @@ namespace engine {
 inline constexpr std::size_t kPageSize = 4096;
 using Page = std::array<std::uint8_t, kPageSize>;
 
+class PageCache;
+
 // What opening a channel did with a rollback journal it found.
 enum class JournalRecovery {
   None,        // there was no journal
@@ -56,8 +64,8 @@ enum class JournalRecovery {
 class PageChannel {
  public:
   // Opens the file; readOnly opens it without write access. A hot journal is
-  // rolled back first (see above).
-  PageChannel(Env& env, std::string path, bool readOnly);
+  // rolled back first (see above). cache: see Reading above; may be null.
+  PageChannel(Env& env, std::string path, bool readOnly, std::shared_ptr<PageCache> cache = nullptr);
   // Drops a transaction that was not committed (nothing was written to the
   // database by it).
   ~PageChannel();
@@ -72,6 +80,9 @@ class PageChannel {
   // Number of whole pages in the file, including pages appended by the open
   // transaction.
   std::uint32_t pageCount();
+  // The file's length in bytes, as it is on disk (without the open
+  // transaction's appended pages).
+  std::uint64_t fileSize();
   // Reads page n; an Error when n is beyond the end of the file. Inside a
   // transaction the pages it wrote are returned as written.
   Page readPage(std::uint32_t n);
@@ -118,6 +129,7 @@ class PageChannel {
   std::string path_;
   bool readOnly_;
   std::unique_ptr<File> file_;
+  std::shared_ptr<PageCache> cache_;
   JournalRecovery recovery_ = JournalRecovery::None;
 
   bool inTransaction_ = false;

@@ -1,0 +1,114 @@
+// The page cache that this process's connections to one database share while
+// it holds the database's lock: what one connection commits, the others see
+// without reading the file again; a commit that fails leaves nothing of
+// itself in memory.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+
+#include "engine/lock.h"
+#include "engine/page_channel.h"
+#include "engine/testing/fault_env.h"
+#include "engine/tests/write_test_util.h"
+
+namespace engine {
+namespace {
+
+using testing::FaultEnv;
+using testutil::TempDir;
+
+// Counts the reads made of any file.
+class ReadCountingEnv final : public EnvWrapper {
+ public:
+  explicit ReadCountingEnv(Env& inner) : EnvWrapper(inner) {}
+  int reads = 0;
+  std::unique_ptr<File> open(const std::string& path, OpenMode mode) override {
+    return std::make_unique<CountingFile>(EnvWrapper::open(path, mode), reads);
+  }
+
+ private:
+  class CountingFile final : public FileWrapper {
+   public:
+    CountingFile(std::unique_ptr<File> f, int& reads) : FileWrapper(std::move(f)), reads_(reads) {}
+    void read(std::uint64_t offset, std::span<std::uint8_t> out) override {
+      ++reads_;
+      FileWrapper::read(offset, out);
+    }
+
+   private:
+    int& reads_;
+  };
+};
+
+Page filled(std::uint8_t value) {
+  Page p{};
+  p.fill(value);
+  return p;
+}
+
+TEST(PageCache, ConnectionsSeeEachOthersCommitsFromMemory) {
+  TempDir dir;
+  const std::string db = dir.copy("sales-small.mdb");
+  ReadCountingEnv env(Env::system());
+  OpenDatabaseFile first = openDatabaseFile(env, db, false);
+  ASSERT_NE(first.lock->pageCache(), nullptr);
+  const Page before = first.channel->readPage(4);
+  const std::uint32_t pages = first.channel->pageCount();
+
+  std::uint32_t appended = 0;
+  {
+    OpenDatabaseFile second = openDatabaseFile(env, db, false);
+    EXPECT_TRUE(second.channel->readPage(4) == before);
+    WriteTransaction tx(*second.channel);
+    second.channel->writePage(4, filled(0x44));
+    appended = second.channel->allocatePage();
+    second.channel->writePage(appended, filled(0x55));
+    tx.commit();
+  }
+  const int readsBefore = env.reads;
+  EXPECT_TRUE(first.channel->readPage(4) == filled(0x44));
+  EXPECT_EQ(first.channel->pageCount(), pages + 1);
+  EXPECT_TRUE(first.channel->readPage(appended) == filled(0x55));
+  EXPECT_EQ(env.reads, readsBefore);
+
+  // And the file agrees: a channel of its own, reading the disk.
+  first = OpenDatabaseFile{};
+  PageChannel fresh(Env::system(), db, true);
+  EXPECT_TRUE(fresh.readPage(4) == filled(0x44));
+  EXPECT_TRUE(fresh.readPage(appended) == filled(0x55));
+}
+
+// A commit that fails part-way through writing the database puts the old
+// pages back; a connection that had the pages in memory must not go on with
+// the ones that never made it, nor with the length of a file that did not
+// grow.
+TEST(PageCache, AFailedCommitLeavesNothingOfItselfInMemory) {
+  TempDir dir;
+  const std::string db = dir.copy("sales-small.mdb");
+  const std::vector<std::uint8_t> original = testutil::fileBytes(db);
+  FaultEnv env(Env::system());
+  OpenDatabaseFile first = openDatabaseFile(env, db, false);
+  const Page before4 = first.channel->readPage(4);
+  const Page before9 = first.channel->readPage(9);
+  const std::uint32_t pages = first.channel->pageCount();
+  {
+    OpenDatabaseFile second = openDatabaseFile(env, db, false);
+    WriteTransaction tx(*second.channel);
+    second.channel->writePage(4, filled(0x44));
+    second.channel->writePage(9, filled(0x99));
+    second.channel->writePage(second.channel->allocatePage(), filled(0x55));
+    // Writes: the journal, page 4 into the database, then page 9 fails.
+    env.arm(FaultEnv::Kind::Write, FaultEnv::Mode::Fail, 3);
+    EXPECT_THROW(tx.commit(), Error);
+    EXPECT_TRUE(env.fired());
+  }
+  EXPECT_TRUE(first.channel->readPage(4) == before4);
+  EXPECT_TRUE(first.channel->readPage(9) == before9);
+  EXPECT_EQ(first.channel->pageCount(), pages);
+  first = OpenDatabaseFile{};
+  EXPECT_TRUE(testutil::fileBytes(db) == original);
+}
+
+}  // namespace
+}  // namespace engine
