@@ -7,6 +7,8 @@
 #include <utility>
 #include <vector>
 
+#include <zlib.h>
+
 #include "engine/error.h"
 #include "engine/page_cache.h"
 #include "engine/little_endian.h"
@@ -25,17 +27,8 @@ void put64(std::span<std::uint8_t> b, std::size_t at, std::uint64_t v) {
   put32(b, at + 4, static_cast<std::uint32_t>(v >> 32));
 }
 
-// FNV-1a, 32 bits: enough to tell a torn or stale journal from a whole one.
-std::uint32_t checksum(std::span<const std::uint8_t> data, std::uint32_t h = 2166136261u) {
-  for (std::uint8_t c : data) {
-    h ^= c;
-    h *= 16777619u;
-  }
-  return h;
-}
-
 // --- journal layout ---
-//   header (48 bytes): magic "PGJRNL02", u32 page size, u32 record count,
+//   header (48 bytes): magic "PGJRNL03", u32 page size, u32 record count,
 //                      u64 original database length, u64 new length, u32
 //                      salt, 8 zero bytes, u32 checksum of the 44 bytes
 //                      before it
@@ -45,9 +38,13 @@ std::uint32_t checksum(std::span<const std::uint8_t> data, std::uint32_t h = 216
 //                      an appended page), eight u32 checksums of the new
 //                      content's 512-byte sectors, u32 checksum of the 4136
 //                      bytes before it
-// Every checksum starts from the salt, a new random value per transaction,
-// so that no part of an earlier journal passes for a part of this one.
-constexpr std::array<std::uint8_t, 8> kMagic{'P', 'G', 'J', 'R', 'N', 'L', '0', '2'};
+// The checksums are CRC-32 (zlib's); the header's and the records' start from
+// the salt, a new random value per transaction, so that no part of an earlier
+// journal passes for a part of this one. A journal of the previous version,
+// "PGJRNL02", has the same layout with FNV-1a checksums; it is still read, so
+// that a change interrupted under the previous version is settled alike.
+constexpr std::array<std::uint8_t, 8> kMagic{'P', 'G', 'J', 'R', 'N', 'L', '0', '3'};
+constexpr std::array<std::uint8_t, 8> kMagicFnv{'P', 'G', 'J', 'R', 'N', 'L', '0', '2'};
 constexpr std::size_t kHeaderSize = 48;
 constexpr std::size_t kSectorSize = 512;
 constexpr std::size_t kSectors = kPageSize / kSectorSize;
@@ -56,9 +53,34 @@ constexpr std::size_t kRecordSums = kRecordOld + kPageSize;
 constexpr std::size_t kRecordSize = kRecordSums + 4 * kSectors + 4;
 constexpr std::uint32_t kRecordExisted = 1;
 
-std::uint32_t salted(std::span<const std::uint8_t> data, std::uint32_t salt) {
-  return checksum(data, 2166136261u ^ salt);
-}
+// The checksums of one journal version.
+struct JournalSums {
+  bool fnv = false;  // "PGJRNL02"
+
+  // Of a sector of new content.
+  std::uint32_t plain(std::span<const std::uint8_t> data) const {
+    return fnv ? fnv1a(data, 2166136261u) : crc(0, data);
+  }
+  // Of the header or a record.
+  std::uint32_t salted(std::span<const std::uint8_t> data, std::uint32_t salt) const {
+    if (fnv) return fnv1a(data, 2166136261u ^ salt);
+    std::array<std::uint8_t, 4> seed{};
+    put32(seed, 0, salt);
+    return crc(crc(0, seed), data);
+  }
+
+ private:
+  static std::uint32_t crc(std::uint32_t start, std::span<const std::uint8_t> data) {
+    return static_cast<std::uint32_t>(crc32_z(start, data.data(), data.size()));
+  }
+  static std::uint32_t fnv1a(std::span<const std::uint8_t> data, std::uint32_t h) {
+    for (std::uint8_t c : data) {
+      h ^= c;
+      h *= 16777619u;
+    }
+    return h;
+  }
+};
 
 std::uint32_t newSalt() {
   static std::mt19937 rng{std::random_device{}()};
@@ -326,6 +348,7 @@ void PageChannel::commit() {
     journalStarted = true;
     {
       const std::uint32_t salt = newSalt();
+      const JournalSums sums;
       std::vector<std::uint8_t> body(kHeaderSize + dirty_.size() * kRecordSize);
       std::span<std::uint8_t> header(body.data(), kHeaderSize);
       std::copy(kMagic.begin(), kMagic.end(), header.begin());
@@ -334,7 +357,7 @@ void PageChannel::commit() {
       put64(header, 16, originalSize_);
       put64(header, 24, std::uint64_t{transactionPages_} * kPageSize);
       put32(header, 32, salt);
-      put32(header, 44, salted(header.first(44), salt));
+      put32(header, 44, sums.salted(header.first(44), salt));
       std::size_t at = kHeaderSize;
       std::size_t old = 0;
       for (const auto& [n, page] : dirty_) {
@@ -347,8 +370,8 @@ void PageChannel::commit() {
         }
         for (std::size_t i = 0; i < kSectors; ++i)
           put32(rec, kRecordSums + 4 * i,
-                checksum(std::span<const std::uint8_t>(page).subspan(i * kSectorSize, kSectorSize)));
-        put32(rec, kRecordSize - 4, salted(rec.first(kRecordSize - 4), salt));
+                sums.plain(std::span<const std::uint8_t>(page).subspan(i * kSectorSize, kSectorSize)));
+        put32(rec, kRecordSize - 4, sums.salted(rec.first(kRecordSize - 4), salt));
         at += kRecordSize;
       }
       auto jf = env_.open(journal, OpenMode::CreateOrTruncate);
@@ -420,8 +443,12 @@ void PageChannel::recoverJournal() {
   std::array<std::uint8_t, kHeaderSize> header{};
   jf->read(0, header);
   const std::uint32_t salt = get32(header, 32);
-  if (!std::equal(kMagic.begin(), kMagic.end(), header.begin()) ||
-      get32(header, 44) != salted(std::span<const std::uint8_t>(header).first(44), salt) ||
+  JournalSums sums;
+  if (std::equal(kMagicFnv.begin(), kMagicFnv.end(), header.begin()))
+    sums.fnv = true;
+  else if (!std::equal(kMagic.begin(), kMagic.end(), header.begin()))
+    return discard();
+  if (get32(header, 44) != sums.salted(std::span<const std::uint8_t>(header).first(44), salt) ||
       get32(header, 8) != kPageSize)
     return discard();
   const std::uint32_t count = get32(header, 12);
@@ -445,7 +472,7 @@ void PageChannel::recoverJournal() {
     const std::uint32_t n = get32(rec, 0);
     const bool existed = get32(rec, 4) == kRecordExisted;
     const std::uint64_t end = std::uint64_t{n} * kPageSize + kPageSize;
-    if (get32(rec, kRecordSize - 4) != salted(std::span<const std::uint8_t>(rec).first(kRecordSize - 4), salt) ||
+    if (get32(rec, kRecordSize - 4) != sums.salted(std::span<const std::uint8_t>(rec).first(kRecordSize - 4), salt) ||
         std::int64_t{n} <= previous || end > newSize || existed != (end <= originalSize))
       return discard();
     previous = n;
@@ -458,7 +485,7 @@ void PageChannel::recoverJournal() {
     file_->read(end - kPageSize, now);
     for (std::size_t k = 0; k < kSectors; ++k) {
       std::span<const std::uint8_t> sector = std::span<const std::uint8_t>(now).subspan(k * kSectorSize, kSectorSize);
-      const bool isNew = checksum(sector) == get32(rec, kRecordSums + 4 * k);
+      const bool isNew = sums.plain(sector) == get32(rec, kRecordSums + 4 * k);
       const bool isOld = existed && std::equal(sector.begin(), sector.end(),
                                                rec.begin() + static_cast<std::ptrdiff_t>(kRecordOld + k * kSectorSize));
       if (!isNew) complete = false;

@@ -4,13 +4,13 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 packages=(
-  build-essential cmake ninja-build clang libclang-rt-14-dev
+  build-essential cmake ninja-build clang libclang-rt-14-dev zlib1g-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev libgl-dev fonts-liberation fonts-liberation2
   mdbtools
   xvfb xdotool x11-utils jq
   # The Windows build (scripts/build-windows.sh) and its tests under 32-bit Wine.
-  g++-mingw-w64-i686-posix binutils-mingw-w64-i686 googletest wine wine32:i386
+  g++-mingw-w64-i686-posix binutils-mingw-w64-i686 libz-mingw-w64-dev googletest wine wine32:i386
 )
 # Node.js and npm run the npm reader; take Debian's only when none is there.
 command -v npm >/dev/null 2>&1 || packages+=(nodejs npm)
