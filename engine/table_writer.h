@@ -20,12 +20,15 @@
 // elsewhere; the data row left behind is marked 0xC000, which every reader
 // skips. The row keeps its RowId in every case, so index entries stay valid.
 //
-// Indexes: every real index of the table is maintained. Supported are
-// single-leaf indexes (a leaf root without neighbours) over ascending Long
-// and Text columns whose values are present and whose text has known key
-// codes (index_key.h); any other index makes the change an Error. The
+// Indexes: every real index of the table is maintained through its
+// IndexTree (index_tree.h), of any depth. Supported are ascending Long and
+// Text columns whose values are present, text in the General sort order
+// (sort_order.h; a column of sort order 0 takes the database's) with known
+// key codes (index_key.h); any other index makes the change an Error, before
+// any page changes, that names what is not supported (for a sort order:
+// "the catalogue uses sort order 1055, which this engine cannot write"). The
 // definition's row count (offset 16) and each index's count of distinct keys
-// follow.
+// (a key counts once however many rows have it) follow.
 #pragma once
 
 #include <cstdint>
@@ -38,7 +41,9 @@
 #include "engine/index_key.h"
 #include "engine/page_channel.h"
 #include "engine/row_writer.h"
+#include "engine/sort_order.h"
 #include "engine/table_definition.h"
+#include "engine/usage_map_writer.h"
 
 namespace engine {
 
@@ -77,20 +82,15 @@ class TableWriter {
   PageChannel& channel_;
   std::uint32_t definitionPage_;
   TableDefinition definition_;
+  SortOrder databaseOrder_;  // the header's, for text columns of sort order 0
 };
 
 // The entry of the row at `at` with these values in real index i of the
-// table, or an Error naming why the index cannot be maintained.
+// table, or an Error naming why the index cannot be maintained. Text columns
+// of sort order 0 take databaseOrder (the header's).
 IndexEntry indexEntryOf(const TableDefinition& definition, std::size_t realIndex,
-                        const std::vector<RowValue>& values, RowId at);
-
-// Adds page to the usage map at ref (within the open transaction). Inline
-// maps move their start page when the page lies outside them and all their
-// pages still fit, else they become page-indirect (type 1, as Jackcess's
-// reference maps); page-indirect maps set the bit on the map page of the
-// page's range, allocating it when the range has none yet. Error when the
-// map row has no slot for the page's range.
-void addPageToUsageMap(PageChannel& channel, UsageMapRef ref, std::uint32_t page);
+                        const std::vector<RowValue>& values, RowId at,
+                        SortOrder databaseOrder = kGeneralSortOrder);
 
 // Appends a row to a table in one write transaction of its own: values by
 // column name (letter case ignored), unnamed columns null (yes/no false).
