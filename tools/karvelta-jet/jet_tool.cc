@@ -18,8 +18,10 @@
 #include "engine/database_creator.h"
 #include "engine/engine.h"
 #include "engine/error.h"
+#include "engine/integrity_check.h"
 #include "engine/jet_database.h"
 #include "engine/long_value.h"
+#include "engine/recovery.h"
 #include "engine/value.h"
 #include "tools/karvelta-jet/sample_database.h"
 
@@ -33,7 +35,9 @@ constexpr const char* kUsage =
     "       karvelta-jet rename DB OLD NEW [--password P]\n"
     "       karvelta-jet create-table DB NAME [--password P]\n"
     "       karvelta-jet new-database DB [--password P]\n"
-    "       karvelta-jet new-sample DIR [--rows N]\n";
+    "       karvelta-jet new-sample DIR [--rows N]\n"
+    "       karvelta-jet recover DB\n"
+    "       karvelta-jet check DB [--password P]\n";
 
 // The command line after the subcommand: positional arguments and options.
 struct Arguments {
@@ -217,6 +221,39 @@ int newSampleCommand(const Arguments& a, std::ostream& out, engine::Env& env) {
   return 0;
 }
 
+// Checks the whole file (engine/integrity_check.h) without changing it:
+// prints one line per problem and exits 1 when there is any, prints nothing
+// for a sound file.
+int checkCommand(const Arguments& a, std::ostream& out, engine::Env& env) {
+  requirePositional(a, 1, "DB");
+  const engine::IntegrityReport report =
+      engine::checkDatabaseFile(env, a.positional[0], option(a, "--password"));
+  for (const engine::IntegrityProblem& p : report.problems) out << engine::formatProblem(p) << "\n";
+  if (report.unlisted > 0) out << report.unlisted << " further problems not listed\n";
+  out.flush();
+  return report.sound() ? 0 : 1;
+}
+
+// Rolls back a change that a crash interrupted, and does nothing else; says
+// what it did when there was a journal to deal with.
+int recoverCommand(const Arguments& a, std::ostream& out, engine::Env& env) {
+  requirePositional(a, 1, "DB");
+  switch (engine::recoverDatabase(env, a.positional[0])) {
+    case engine::JournalRecovery::RolledBack:
+      out << "rolled back an interrupted change\n";
+      break;
+    case engine::JournalRecovery::Completed:
+      out << "removed the journal of a change that had reached the database\n";
+      break;
+    case engine::JournalRecovery::Discarded:
+      out << "removed the journal of a change that never reached the database\n";
+      break;
+    case engine::JournalRecovery::None:
+      break;
+  }
+  return 0;
+}
+
 using Command = std::function<int(const Arguments&, std::ostream&, engine::Env&)>;
 
 // Subcommands by name; later ones (rename, create-table, add-field,
@@ -230,6 +267,8 @@ const std::map<std::string, Command>& commands() {
       {"create-table", createTableCommand},
       {"new-database", newDatabaseCommand},
       {"new-sample", newSampleCommand},
+      {"recover", recoverCommand},
+      {"check", checkCommand},
   };
   return table;
 }
