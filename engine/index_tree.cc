@@ -383,24 +383,40 @@ void IndexTree::fixTail(std::uint32_t page) {
   }
 }
 
-// Splits every page from `page` up that no longer fits its entries; path
-// leads from the root to page's parent.
+// Splits every page from `page` up that no longer fits its entries, level by
+// level: each page of a level fits (a half that is still too large is split
+// again) before its parent is looked at, so that the path above stays right.
+// path leads from the root to page's parent.
 void IndexTree::splitWhileFull(Path path, std::uint32_t page) {
+  std::vector<std::uint32_t> level{page};
   for (;;) {
-    if (!load(page).fits()) {
-      const std::uint32_t head = splitPage(path, page);
-      if (!load(head).fits()) splitWhileFull(path, head);
-      continue;
+    while (!level.empty()) {
+      std::uint32_t p = level.back();
+      level.pop_back();
+      if (load(p).fits()) continue;
+      const std::uint32_t head = splitPage(path, p);
+      level.push_back(p);
+      level.push_back(head);
     }
     if (path.empty()) return;
-    page = path.back().page;
+    level.push_back(path.back().page);
     path.pop_back();
   }
 }
 
+// Which child of the node `parent` page is: its slot, or the tail's.
+std::size_t IndexTree::slotOf(std::uint32_t parent, std::uint32_t page) {
+  const IndexPage& n = load(parent);
+  auto it = std::find(n.children.begin(), n.children.end(), page);
+  if (it != n.children.end()) return static_cast<std::size_t>(it - n.children.begin());
+  if (n.tail == page) return n.children.size();
+  throw Error("index: " + pageText(page) + " is not a child of " + pageText(parent));
+}
+
 // Moves the first half of page's entries to a new page before it at its
-// level and gives the parent an entry for it; a root is first nested below
-// itself. Returns the new page; path and page then lead to the old one.
+// level and gives the parent (the end of path) an entry for it; a root is
+// first nested below itself (path and page then lead to the page below).
+// Returns the new page.
 std::uint32_t IndexTree::splitPage(Path& path, std::uint32_t& page) {
   if (page == root_) {
     IndexPage& r = load(root_);
@@ -459,13 +475,13 @@ std::uint32_t IndexTree::splitPage(Path& path, std::uint32_t& page) {
   }
   fixTail(head);
   fixTail(page);
-  Step& up = path.back();
-  IndexPage& parent = load(up.page);
-  parent.entries.insert(parent.entries.begin() + static_cast<std::ptrdiff_t>(up.slot), std::move(headLast));
-  parent.children.insert(parent.children.begin() + static_cast<std::ptrdiff_t>(up.slot), head);
-  ++up.slot;
-  touch(up.page);
-  fixTail(up.page);
+  const std::uint32_t parentPage = path.back().page;
+  const std::size_t slot = slotOf(parentPage, page);
+  IndexPage& parent = load(parentPage);
+  parent.entries.insert(parent.entries.begin() + static_cast<std::ptrdiff_t>(slot), std::move(headLast));
+  parent.children.insert(parent.children.begin() + static_cast<std::ptrdiff_t>(slot), head);
+  touch(parentPage);
+  fixTail(parentPage);
   return head;
 }
 

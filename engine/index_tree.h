@@ -113,6 +113,7 @@ class IndexTree {
   void replaceLastEntry(const Path& path, IndexEntry last);
   void fixTail(std::uint32_t page);
   void splitWhileFull(Path path, std::uint32_t page);
+  std::size_t slotOf(std::uint32_t parent, std::uint32_t page);
   std::uint32_t splitPage(Path& path, std::uint32_t& page);
   void dropPage(Path path, std::uint32_t page);
   std::uint32_t newPage(bool leaf);
