@@ -281,6 +281,8 @@ std::uint32_t IndexTree::newPage(bool leaf) {
 }
 
 void IndexTree::flush() {
+  written_.assign(changed_.begin(), changed_.end());
+  written_.insert(written_.end(), freed_.begin(), freed_.end());
   std::vector<std::pair<std::uint32_t, Page>> out;
   for (std::uint32_t n : changed_)
     if (!freed_.count(n)) out.emplace_back(n, pages_.at(n).encode());

@@ -95,6 +95,8 @@ class IndexTree {
   // Takes the entry out; returns whether no entry with its key is left.
   // Error when the index lacks it.
   bool remove(const IndexEntry& entry);
+  // The pages the last insert() or remove() wrote or gave back.
+  const std::vector<std::uint32_t>& lastWritten() const { return written_; }
 
  private:
   struct Step {
@@ -128,6 +130,7 @@ class IndexTree {
   std::map<std::uint32_t, IndexPage> pages_;
   std::set<std::uint32_t> changed_;
   std::set<std::uint32_t> freed_;
+  std::vector<std::uint32_t> written_;
 };
 
 }  // namespace engine

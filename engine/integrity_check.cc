@@ -19,6 +19,7 @@
 #include "engine/row.h"
 #include "engine/sort_order.h"
 #include "engine/table_definition.h"
+#include "engine/table_indexes.h"
 #include "engine/table_writer.h"
 #include "engine/text_codec.h"
 #include "engine/usage_map.h"

@@ -4,11 +4,8 @@
 #include <string>
 
 #include "engine/byte_reader.h"
-#include "engine/catalog.h"
 #include "engine/data_page_writer.h"
-#include "engine/database_header.h"
 #include "engine/error.h"
-#include "engine/index_tree.h"
 #include "engine/little_endian.h"
 #include "engine/text_codec.h"
 #include "engine/usage_map.h"
@@ -39,10 +36,8 @@ std::pair<std::size_t, std::size_t> rowBounds(const Page& page, std::uint32_t nu
 
 TableWriter::TableWriter(PageChannel& channel, std::uint32_t definitionPage)
     : channel_(channel), definitionPage_(definitionPage),
-      definition_(TableDefinition::read(channel, definitionPage)) {
+      definition_(TableDefinition::read(channel, definitionPage)), indexes_(channel, definition_) {
   if (!channel_.inTransaction()) throw Error("table rows are changed only in a write transaction");
-  const std::uint64_t size = std::uint64_t{channel_.pageCount()} * kPageSize;
-  databaseOrder_ = headerSortOrder(DatabaseHeader::parse(channel_.readPage(0), size).sortOrder());
 }
 
 void TableWriter::reloadDefinition() { definition_ = TableDefinition::read(channel_, definitionPage_); }
@@ -52,77 +47,6 @@ std::vector<RowValue> TableWriter::readRow(RowId id) {
   if (!data)
     throw Error("row " + std::to_string(id.row) + " of " + pageText(id.page) + " is deleted");
   return toRowValues(decodeRow(*data, definition_.columns()));
-}
-
-namespace {
-
-// Text keys are written in the General order only.
-void checkSortOrder(const TableDefinition& definition, const Column& column, SortOrder database) {
-  SortOrder order = columnSortOrder(column);
-  bool ofDatabase = order.value == 0;
-  if (ofDatabase) order = database;
-  if (order.isGeneral()) return;
-  std::string who = ofDatabase                          ? "the database"
-                    : definition.page() == kCatalogPage ? "the catalogue"
-                                                        : "column '" + column.name + "'";
-  throw Error(who + " uses sort order " + order.text() + ", which this engine cannot write");
-}
-
-}  // namespace
-
-IndexEntry indexEntryOf(const TableDefinition& definition, std::size_t realIndex,
-                        const std::vector<RowValue>& values, RowId at, SortOrder databaseOrder) {
-  const RealIndex& x = definition.realIndexes().at(realIndex);
-  const auto& cols = definition.columns();
-  IndexEntry e;
-  for (const IndexColumnRef& ref : x.columns) {
-    auto c = std::find_if(cols.begin(), cols.end(),
-                          [&ref](const Column& col) { return col.number == ref.columnNumber; });
-    if (c == cols.end()) throw Error("index refers to a column the table does not have");
-    std::size_t i = static_cast<std::size_t>(c - cols.begin());
-    if (c->type == kTypeText) checkSortOrder(definition, *c, databaseOrder);
-    if ((ref.flags & 0x01) == 0)
-      throw Error("index over column '" + c->name + "' is descending, which is not supported");
-    if (i >= values.size() || values[i].kind != RawValue::Kind::Bytes)
-      throw Error("index over column '" + c->name + "' would need a key for a null value");
-    const auto& bytes = values[i].bytes;
-    if (c->type == kTypeLong) {
-      ByteReader r(bytes, "index key value");
-      appendLongKey(e, r.i32(0));
-    } else if (c->type == kTypeText) {
-      appendTextKey(e, decodeTextValue(bytes));
-    } else {
-      throw Error("index over column '" + c->name + "' of type " + columnTypeName(c->type) +
-                  " is not supported");
-    }
-  }
-  if (at.row > 0xFF) throw Error("row number too large for an index entry");
-  appendRowPointer(e, at.page, static_cast<std::uint8_t>(at.row));
-  return e;
-}
-
-void TableWriter::changeIndexEntry(std::size_t realIndex, const IndexEntry* remove,
-                                   const IndexEntry* add) {
-  const RealIndex& x = definition_.realIndexes().at(realIndex);
-  IndexTree tree(channel_, definition_, realIndex);
-  std::int64_t delta = 0;
-  if (remove != nullptr && tree.remove(*remove)) --delta;
-  if (add != nullptr && tree.insert(*add)) ++delta;
-  if (delta != 0) {
-    std::size_t at = x.countBlock.offset + 4;
-    if (at + 4 > kPageSize) throw Error("index counts lie beyond the definition's first page");
-    Page def = channel_.readPage(definitionPage_);
-    std::int64_t count = std::int64_t{get32(def, at)} + delta;
-    put32(def, at, static_cast<std::uint32_t>(std::max<std::int64_t>(count, 0)));
-    channel_.writePage(definitionPage_, def);
-  }
-}
-
-void TableWriter::addIndexEntries(const std::vector<RowValue>& values, RowId at) {
-  std::vector<IndexEntry> entries;
-  for (std::size_t i = 0; i < definition_.realIndexes().size(); ++i)
-    entries.push_back(indexEntryOf(definition_, i, values, at, databaseOrder_));
-  for (std::size_t i = 0; i < entries.size(); ++i) changeIndexEntry(i, nullptr, &entries[i]);
 }
 
 void TableWriter::addToRowCount(std::int64_t delta) {
@@ -166,8 +90,11 @@ RowId TableWriter::placeNewRow(std::span<const std::uint8_t> row, std::uint16_t 
 
 RowId TableWriter::insertRow(const std::vector<RowValue>& values) {
   std::vector<std::uint8_t> row = encodeRow(definition_, values);
+  // The keys are checked before the row is placed (where it lies changes
+  // only the row pointers).
+  indexes_.checkUnique(indexes_.entriesOf(values, RowId{}));
   RowId at = placeNewRow(row, 0, std::nullopt);
-  addIndexEntries(values, at);
+  indexes_.add(indexes_.entriesOf(values, at));
   addToRowCount(1);
   reloadDefinition();
   return at;
@@ -177,10 +104,8 @@ void TableWriter::updateRow(RowId id, const std::vector<RowValue>& values) {
   std::vector<RowValue> old = readRow(id);
   std::vector<std::uint8_t> row = encodeRow(definition_, values);
   // Index entries first: an index we cannot maintain refuses the change.
-  std::vector<std::pair<IndexEntry, IndexEntry>> moves;
-  for (std::size_t i = 0; i < definition_.realIndexes().size(); ++i)
-    moves.emplace_back(indexEntryOf(definition_, i, old, id, databaseOrder_),
-                       indexEntryOf(definition_, i, values, id, databaseOrder_));
+  const std::vector<TableIndexes::Change> moves = indexes_.changesOf(old, values, id);
+  indexes_.checkUnique(moves);
 
   Page header = channel_.readPage(id.page);
   RowPointer hp = DataPage(header, id.page).row(id.row);
@@ -219,8 +144,7 @@ void TableWriter::updateRow(RowId id, const std::vector<RowValue>& values) {
     setRowFlags(header, id.row, DataPage::kOverflowFlag);
     channel_.writePage(id.page, header);
   }
-  for (std::size_t i = 0; i < moves.size(); ++i)
-    if (moves[i].first != moves[i].second) changeIndexEntry(i, &moves[i].first, &moves[i].second);
+  indexes_.apply(moves);
   reloadDefinition();
 }
 
