@@ -13,7 +13,7 @@
 #include "engine/data_page_writer.h"
 #include "engine/database_header.h"
 #include "engine/error.h"
-#include "engine/index_key.h"
+#include "engine/index_page.h"
 #include "engine/little_endian.h"
 #include "engine/long_value_writer.h"
 #include "engine/page_channel.h"
@@ -439,12 +439,7 @@ Page usageMapPage(const std::vector<TablePlaces>& places) {
 }
 
 Page emptyLeafPage(std::uint32_t tableDefinitionPage) {
-  Page p{};
-  p[0] = 0x04;
-  p[1] = 0x01;
-  put32(p, 4, tableDefinitionPage);
-  writeLeafEntries(p, {});
-  return p;
+  return IndexPage::empty(true, tableDefinitionPage).encode();
 }
 
 // --- the catalog rows -------------------------------------------------------

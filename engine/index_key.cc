@@ -3,7 +3,6 @@
 #include <algorithm>
 
 #include "engine/error.h"
-#include "engine/little_endian.h"
 
 namespace engine {
 namespace {
@@ -11,10 +10,6 @@ namespace {
 constexpr std::uint8_t kAscendingNotNull = 0x7F;
 constexpr std::uint8_t kEndText = 0x01;
 constexpr std::uint8_t kEndExtraText = 0x00;
-constexpr std::uint8_t kLeafPage = 0x04;
-constexpr std::size_t kPrefixLengthOffset = 24;
-constexpr std::size_t kMaskOffset = 27;
-constexpr std::size_t kMaskSize = 453;
 
 // General (legacy) codes of A..Z; a..z fold onto them.
 constexpr std::uint8_t kLetterCodes[26] = {0x4A, 0x4C, 0x4D, 0x4F, 0x51, 0x53, 0x55, 0x57, 0x59,
@@ -69,66 +64,22 @@ void appendRowPointer(IndexEntry& out, std::uint32_t page, std::uint8_t row) {
   out.push_back(row);
 }
 
-std::vector<IndexEntry> readLeafEntries(const Page& page) {
-  if (page[0] != kLeafPage) throw Error("not a leaf index page");
-  std::size_t prefixLength = get16(page, kPrefixLengthOffset);
-  std::vector<IndexEntry> entries;
-  std::size_t last = 0;  // bytes of entries before the current one
-  IndexEntry prefix;
-  for (std::size_t bit = 0; bit < kMaskSize * 8; ++bit) {
-    if (!((page[kMaskOffset + bit / 8] >> (bit % 8)) & 1)) continue;
-    std::size_t end = bit;  // the entry ends `end` bytes after kLeafEntryStart
-    if (end <= last || kLeafEntryStart + end > kPageSize)
-      throw Error("index page entry mask points outside the page");
-    auto from = page.begin() + static_cast<std::ptrdiff_t>(kLeafEntryStart + last);
-    auto to = page.begin() + static_cast<std::ptrdiff_t>(kLeafEntryStart + end);
-    IndexEntry entry;
-    if (entries.empty()) {
-      if (prefixLength > end - last) throw Error("index page prefix longer than its first entry");
-      prefix.assign(from, from + static_cast<std::ptrdiff_t>(prefixLength));
-    } else {
-      entry = prefix;
-    }
-    entry.insert(entry.end(), from, to);
-    entries.push_back(std::move(entry));
-    last = end;
-  }
-  return entries;
+std::span<const std::uint8_t> entryKey(const IndexEntry& entry) {
+  std::size_t n = entry.size() >= kRowPointerSize ? entry.size() - kRowPointerSize : entry.size();
+  return std::span<const std::uint8_t>(entry.data(), n);
 }
 
-void writeLeafEntries(Page& page, const std::vector<IndexEntry>& entries) {
-  if (page[0] != kLeafPage) throw Error("not a leaf index page");
-  std::size_t total = 0;
-  for (const auto& e : entries) {
-    if (e.empty()) throw Error("an empty index entry");
-    total += e.size();
-  }
-  if (total > kLeafEntrySpace) throw Error("the index entries do not fit on one page");
-  std::fill(page.begin() + static_cast<std::ptrdiff_t>(kMaskOffset), page.end(), std::uint8_t{0});
-  std::size_t at = 0;
-  for (const auto& e : entries) {
-    std::copy(e.begin(), e.end(), page.begin() + static_cast<std::ptrdiff_t>(kLeafEntryStart + at));
-    at += e.size();
-    page[kMaskOffset + at / 8] = static_cast<std::uint8_t>(page[kMaskOffset + at / 8] | 1u << (at % 8));
-  }
-  put16(page, kPrefixLengthOffset, 0);
-  put16(page, 2, kLeafEntrySpace - total);
+bool entryLess(const IndexEntry& a, const IndexEntry& b) {
+  auto ka = entryKey(a), kb = entryKey(b);
+  if (std::lexicographical_compare(ka.begin(), ka.end(), kb.begin(), kb.end())) return true;
+  if (!std::equal(ka.begin(), ka.end(), kb.begin(), kb.end())) return false;
+  return std::lexicographical_compare(a.begin() + static_cast<std::ptrdiff_t>(ka.size()), a.end(),
+                                      b.begin() + static_cast<std::ptrdiff_t>(kb.size()), b.end());
 }
 
-void insertLeafEntry(Page& page, const IndexEntry& entry) {
-  auto entries = readLeafEntries(page);
-  auto at = std::lower_bound(entries.begin(), entries.end(), entry);
-  if (at != entries.end() && *at == entry) throw Error("the index holds this entry already");
-  entries.insert(at, entry);
-  writeLeafEntries(page, entries);
-}
-
-void removeLeafEntry(Page& page, const IndexEntry& entry) {
-  auto entries = readLeafEntries(page);
-  auto at = std::find(entries.begin(), entries.end(), entry);
-  if (at == entries.end()) throw Error("the index does not hold this entry");
-  entries.erase(at);
-  writeLeafEntries(page, entries);
+bool sameKey(const IndexEntry& a, const IndexEntry& b) {
+  auto ka = entryKey(a), kb = entryKey(b);
+  return std::equal(ka.begin(), ka.end(), kb.begin(), kb.end());
 }
 
 }  // namespace engine

@@ -1,5 +1,6 @@
 // Index entries of Jet 4 indexes: the key bytes of Long and Text columns in
-// the "General" (legacy) sort order, and the entries of a leaf page.
+// the "General" sort order (version 0, sort_order.h), and the order of
+// entries. The pages that hold them are index_page.h, the tree index_tree.h.
 //
 // Layout and codes: FORMAT.md, section 3. Only the characters whose codes
 // are known for certain are encoded (ASCII letters, digits, underscore);
@@ -8,11 +9,9 @@
 #pragma once
 
 #include <cstdint>
-#include <optional>
+#include <span>
 #include <string_view>
 #include <vector>
-
-#include "engine/page_channel.h"
 
 namespace engine {
 
@@ -33,26 +32,17 @@ void appendTextKey(IndexEntry& out, std::string_view name);
 // Appends a leaf entry's row: page number (3 bytes big-endian), row number.
 void appendRowPointer(IndexEntry& out, std::uint32_t page, std::uint8_t row);
 
-// The whole entries of a leaf index page (type 0x04), in page order, with the
-// shared prefix put back. Error when the page is not a leaf or its mask,
-// prefix or entries do not fit the page.
-std::vector<IndexEntry> readLeafEntries(const Page& page);
+// A leaf entry is its key followed by the row: kRowPointerSize bytes.
+inline constexpr std::size_t kRowPointerSize = 4;
 
-// Rewrites the entries of a leaf page (header fields other than the free
-// space, prefix length and mask are kept), without prefix compression.
-// Error when they do not fit on one page.
-void writeLeafEntries(Page& page, const std::vector<IndexEntry>& entries);
+// The key of an entry: every byte but its row pointer (the whole entry when
+// it is shorter than one).
+std::span<const std::uint8_t> entryKey(const IndexEntry& entry);
 
-// Puts the entry at its place in the ascending order of a single-leaf
-// index (re-encoding the page without prefix compression); Error when the
-// page holds it already or has no room (a page split is not supported).
-void insertLeafEntry(Page& page, const IndexEntry& entry);
-// Takes the entry off the page; Error when it is not there.
-void removeLeafEntry(Page& page, const IndexEntry& entry);
-
-// Bytes the entries take on a leaf page without prefix compression; a page
-// holds kLeafEntrySpace of them.
-inline constexpr std::size_t kLeafEntryStart = 27 + 453;
-inline constexpr std::size_t kLeafEntrySpace = kPageSize - kLeafEntryStart;
+// The order of an index: by key bytes (unsigned, a key that is a prefix of
+// another comes first), then by row pointer.
+bool entryLess(const IndexEntry& a, const IndexEntry& b);
+// Whether two entries have the same key.
+bool sameKey(const IndexEntry& a, const IndexEntry& b);
 
 }  // namespace engine

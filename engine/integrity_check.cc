@@ -8,14 +8,18 @@
 #include "engine/byte_reader.h"
 #include "engine/catalog.h"
 #include "engine/data_page.h"
+#include "engine/database_header.h"
 #include "engine/error.h"
 #include "engine/in_use.h"
 #include "engine/index_key.h"
+#include "engine/index_tree.h"
 #include "engine/jet_database.h"
 #include "engine/lock.h"
 #include "engine/long_value.h"
 #include "engine/row.h"
+#include "engine/sort_order.h"
 #include "engine/table_definition.h"
+#include "engine/table_indexes.h"
 #include "engine/table_writer.h"
 #include "engine/text_codec.h"
 #include "engine/usage_map.h"
@@ -29,13 +33,7 @@ constexpr std::uint8_t kPageTypeIndexLeaf = 0x04;
 constexpr std::size_t kOwnerOffset = 4;
 constexpr std::size_t kFreeSpaceOffset = 2;
 constexpr std::size_t kDefinitionPageHeader = 8;
-constexpr std::size_t kIndexPrevPage = 12;
-constexpr std::size_t kIndexNextPage = 16;
-constexpr std::size_t kIndexTailPage = 20;
-constexpr std::size_t kIndexMaskOffset = 27;
-constexpr std::size_t kRowPointerSize = 4;  // the row named at the end of a leaf entry
 constexpr std::size_t kChainPointerSize = 4;
-constexpr std::uint16_t kGeneralSortOrder = 0x0409;
 constexpr std::uint8_t kIndexAscending = 0x01;
 constexpr std::uint8_t kIndexUnique = 0x01;
 constexpr std::uint8_t kIndexIgnoreNulls = 0x02;
@@ -86,11 +84,6 @@ std::string rowText(RowId id) {
   return "row " + std::to_string(id.row) + " of page " + std::to_string(id.page);
 }
 
-bool sameKey(const IndexEntry& a, const IndexEntry& b) {
-  return a.size() == b.size() && a.size() >= kRowPointerSize &&
-         std::equal(a.begin(), a.end() - static_cast<std::ptrdiff_t>(kRowPointerSize), b.begin());
-}
-
 RowId entryRow(const IndexEntry& e) {
   const std::size_t n = e.size();
   return RowId{std::uint32_t{e[n - 4]} << 16 | std::uint32_t{e[n - 3]} << 8 | e[n - 2],
@@ -115,6 +108,12 @@ class Checker {
       return std::move(report_);
     }
     readPageInfo();
+    try {
+      databaseOrder_ = headerSortOrder(
+          DatabaseHeader::parse(channel_.readPage(0), std::uint64_t{pageCount_} * kPageSize).sortOrder());
+    } catch (const Error& e) {
+      problem(0u, -1, std::string("the header cannot be read: ") + e.what());
+    }
     claim(0, Use::Header, -1);
     claim(1, Use::GlobalMap, -1);
     if (pages_[0].type != kPageTypeHeader) problem(0u, -1, "the header page has type " + typeText(0));
@@ -394,15 +393,18 @@ class Checker {
 
   // Why the entries of real index i cannot be computed from the rows (empty
   // when they can, as far as the definition tells).
-  static std::string whyKeysUnknown(const TableDefinition& d, std::size_t i) {
+  std::string whyKeysUnknown(const TableDefinition& d, std::size_t i) const {
     for (const IndexColumnRef& ref : d.realIndexes()[i].columns) {
       const auto& cols = d.columns();
       auto c = std::find_if(cols.begin(), cols.end(),
                             [&](const Column& col) { return col.number == ref.columnNumber; });
       if (c == cols.end()) return "a column the table lacks";
       if ((ref.flags & kIndexAscending) == 0) return "column '" + c->name + "' is descending";
-      if (c->type == kTypeText && c->sortOrder != kGeneralSortOrder)
-        return "column '" + c->name + "' has sort order " + std::to_string(c->sortOrder);
+      if (c->type == kTypeText) {
+        SortOrder order = columnSortOrder(*c);
+        if (order.value == 0) order = databaseOrder_;
+        if (!order.isGeneral()) return "column '" + c->name + "' has sort order " + order.text();
+      }
       if (c->type != kTypeLong && c->type != kTypeText)
         return "column '" + c->name + "' is of type " + columnTypeName(c->type);
     }
@@ -539,7 +541,7 @@ class Checker {
       if (!x.computable) continue;
       if (!owned) owned = toRowValues(values);
       try {
-        x.entries.push_back(indexEntryOf(d, k, *owned, id));
+        x.entries.push_back(indexEntryOf(d, k, *owned, id, databaseOrder_));
       } catch (const Error& e) {
         x = ExpectedEntries{false, e.what(), {}};
       }
@@ -645,6 +647,9 @@ class Checker {
     return "index " + (name.empty() ? std::to_string(i) : name);
   }
 
+  // The index's tree walked through IndexTree (pages, links, node entries
+  // against their children, order, free space, its usage map), each of its
+  // pages owned by this index alone, then its entries against the rows.
   void checkIndex(int t, std::size_t i, TableRows& rows) {
     const TableDefinition& d = *tables_[t].definition;
     const RealIndex& x = d.realIndexes()[i];
@@ -655,63 +660,43 @@ class Checker {
       problem(d.page(), t, name + " has its root at " + pageText(root) + ", outside the file");
       return;
     }
-    const Page page = channel_.readPage(root);
-    const bool singleLeaf = page[0] == kPageTypeIndexLeaf &&
-                            ByteReader(page, "index page").u32(kIndexPrevPage) == 0 &&
-                            ByteReader(page, "index page").u32(kIndexNextPage) == 0 &&
-                            ByteReader(page, "index page").u32(kIndexTailPage) == 0;
-    if (page[0] != kPageTypeIndexLeaf && page[0] != kPageTypeIndexNode) {
+    if (pages_[root].type != kPageTypeIndexLeaf && pages_[root].type != kPageTypeIndexNode) {
       problem(root, t, "the root of " + name + " is a " + typeText(root) + " page");
       return;
     }
-    if (!singleLeaf) {
-      // Several pages: their entries are read through the index's own tree
-      // once it is here; until then only their ownership is checked.
-      report_.notVerified.push_back("table " + tables_[t].entry.name + ", " + name +
-                                    ": it spans several pages");
-      if (map)
-        for (std::uint32_t p : map->pages()) claim(p, Use::Index, t);
-      return;
-    }
-    claim(root, Use::Index, t);
-    if (pages_[root].owner != d.page())
-      problem(root, t, "the page of " + name + " names the definition at " +
-                           pageText(pages_[root].owner));
+    IndexTree tree(channel_, d, i);
+    tree.verify([&](std::uint32_t page, const std::string& what) { problem(page, t, name + ": " + what); });
+    std::vector<std::uint32_t> treePages;
     std::vector<IndexEntry> entries;
     try {
-      entries = readLeafEntries(page);
-    } catch (const Error& e) {
-      problem(root, t, name + ": " + e.what());
+      treePages = tree.pages();
+      entries = tree.entries();
+    } catch (const Error&) {
+      // verify() has named what stops the walk; the pages its map lists are
+      // the index's as far as ownership goes.
+      if (map)
+        for (std::uint32_t p : map->pages()) claimIndexPage(p, t, i, name);
       return;
     }
-    std::size_t stored = 0;
-    for (std::size_t bit = 0; bit < (kLeafEntryStart - kIndexMaskOffset) * 8; ++bit)
-      if ((page[kIndexMaskOffset + bit / 8] >> (bit % 8)) & 1) stored = bit;
-    const std::uint16_t freeField = ByteReader(page, "index page").u16(kFreeSpaceOffset);
-    if (freeField != kLeafEntrySpace - stored)
-      problem(root, t, "the free-space field of " + name + " says " + std::to_string(freeField) +
-                           " bytes, the page has " + std::to_string(kLeafEntrySpace - stored));
-    if (map && (map->pages().size() != 1 || map->pages()[0] != root))
-      problem(x.usageMap.page, t, "the usage map of " + name + " does not list exactly its page " +
-                                      std::to_string(root));
+    for (std::uint32_t p : treePages) claimIndexPage(p, t, i, name);
     checkEntries(t, i, name, root, entries, rows);
+  }
+
+  // An index page serves one index of one table.
+  void claimIndexPage(std::uint32_t page, int t, std::size_t i, const std::string& name) {
+    claim(page, Use::Index, t);
+    auto [at, fresh] = indexOfPage_.try_emplace(page, t, i);
+    if (!fresh && at->second != std::pair(t, i) && at->second.first == t)
+      problem(page, t, "the page serves " + name + " and " + indexName(*tables_[t].definition, at->second.second));
   }
 
   void checkEntries(int t, std::size_t i, const std::string& name, std::uint32_t page,
                     const std::vector<IndexEntry>& entries, TableRows& rows) {
     const TableDefinition& d = *tables_[t].definition;
     const RealIndex& x = d.realIndexes()[i];
+    // The order within and across pages is verify()'s.
     std::uint32_t distinct = 0;
     for (std::size_t k = 0; k < entries.size(); ++k) {
-      if (entries[k].size() <= kRowPointerSize) {
-        problem(page, t, name + ": entry " + std::to_string(k) + " is too short");
-        return;
-      }
-      if (k > 0 && !(entries[k - 1] < entries[k])) {
-        problem(page, t, name + ": entry " + std::to_string(k) +
-                             (entries[k - 1] == entries[k] ? " is there twice" : " is out of order"));
-        return;
-      }
       if (k == 0 || !sameKey(entries[k - 1], entries[k])) {
         ++distinct;
       } else if ((x.flags & kIndexUnique) != 0) {
@@ -725,6 +710,10 @@ class Checker {
     std::vector<RowId> named;
     for (const IndexEntry& e : entries) named.push_back(entryRow(e));
     std::sort(named.begin(), named.end(), RowOrder{});
+    if (std::adjacent_find(named.begin(), named.end(), [](RowId a, RowId b) {
+          return a.page == b.page && a.row == b.row;
+        }) != named.end())
+      problem(page, t, name + " has several entries for one row");
     std::vector<RowId> stray, missing;
     std::set_difference(named.begin(), named.end(), rows.live.begin(), rows.live.end(),
                         std::back_inserter(stray), RowOrder{});
@@ -743,7 +732,7 @@ class Checker {
         report_.notVerified.push_back("table " + tables_[t].entry.name + ", " + name + ": " + want.why);
       return;
     }
-    std::sort(want.entries.begin(), want.entries.end());
+    std::sort(want.entries.begin(), want.entries.end(), entryLess);
     if (stray.empty() && missing.empty() && want.entries != entries) {
       std::size_t k = 0;
       while (k < entries.size() && k < want.entries.size() && entries[k] == want.entries[k]) ++k;
@@ -807,6 +796,8 @@ class Checker {
   std::uint32_t pageCount_ = 0;
   std::vector<PageInfo> pages_;
   std::vector<Claim> claims_;
+  std::map<std::uint32_t, std::pair<int, std::size_t>> indexOfPage_;  // index page -> table, index
+  SortOrder databaseOrder_;  // the header's; text columns of sort order 0 take it
   std::vector<TableInfo> tables_;
   std::set<std::pair<std::uint32_t, std::uint8_t>> seenLongValueRows_;
   // The current table's long-value pages by column number, for the columns

@@ -126,6 +126,9 @@ bool bitSet(const Page& page, std::size_t bitsAt, std::uint32_t bit) {
 void clearBit(Page& page, std::size_t bitsAt, std::uint32_t bit) {
   page[bitsAt + bit / 8] = static_cast<std::uint8_t>(page[bitsAt + bit / 8] & ~(1u << (bit % 8)));
 }
+void setBit(Page& page, std::size_t bitsAt, std::uint32_t bit) {
+  page[bitsAt + bit / 8] = static_cast<std::uint8_t>(page[bitsAt + bit / 8] | 1u << (bit % 8));
+}
 
 }  // namespace
 
@@ -274,6 +277,39 @@ std::uint32_t PageChannel::allocatePage() {
     return n;
   }
   throw Error("the global usage map has an unknown type");
+}
+
+void PageChannel::freePage(std::uint32_t n) {
+  if (!inTransaction_) throw Error("a page is freed outside a write transaction");
+  if (n < 3 || n >= transactionPages_)
+    throw Error("page " + std::to_string(n) + " cannot be freed");
+  Page map = readPage(1);
+  MapRow row = findGlobalMapRow(map);
+  std::uint8_t type = map[row.start];
+  if (type == 0) {
+    std::size_t bitsAt = row.start + 5;
+    std::uint32_t first = get32(map, row.start + 1);
+    auto bits = static_cast<std::uint32_t>((row.end - bitsAt) * 8);
+    if (n >= first && n - first < bits) {
+      setBit(map, bitsAt, n - first);
+      writePage(1, map);
+    }
+  } else if (type == 1) {
+    std::size_t slot = row.start + 1 + 4 * std::size_t{n / kPagesPerMapPage};
+    if (slot + 4 <= row.end) {
+      std::uint32_t mapPageNo = get32(map, slot);
+      if (mapPageNo >= 3 && mapPageNo < transactionPages_ && mapPageNo != n) {
+        Page mapPage = readPage(mapPageNo);
+        if (mapPage[0] == kUsageMapPage) {
+          setBit(mapPage, 4, n % kPagesPerMapPage);
+          writePage(mapPageNo, mapPage);
+        }
+      }
+    }
+  } else {
+    throw Error("the global usage map has an unknown type");
+  }
+  writePage(n, Page{});
 }
 
 bool PageChannel::globalMapSaysFree(std::uint32_t n) {

@@ -104,6 +104,13 @@ class PageChannel {
   // is updated within the transaction. The page reads as all zeros until it
   // is written.
   std::uint32_t allocatePage();
+  // Gives page n (3 or later, inside the file) back within the open
+  // transaction: it is written as zeros (page type 0, no longer any
+  // structure's page) and the global map marks it free, so that a later
+  // allocatePage may hand it out again. Pages outside an inline map's range
+  // count as free already; a reference map marks it where a map page covers
+  // it.
+  void freePage(std::uint32_t n);
   // Stores the transaction's pages atomically (see above) and ends it.
   void commit();
   // Forgets the transaction's pages; the database was not touched.

@@ -19,8 +19,6 @@ namespace engine {
 namespace {
 
 constexpr std::uint8_t kUserTable = 0x4E;
-constexpr std::size_t kMapPageData = 4;
-constexpr std::uint32_t kPagesPerMapPage = (kPageSize - kMapPageData) * 8;
 // The bytes of an LVAL chain row that carry data (4 go to the next pointer).
 constexpr std::size_t kChainPart = kMaxLongValueRow - 4;
 
@@ -54,38 +52,6 @@ const char* kindName(FieldValue::Kind k) {
     case FieldValue::Kind::Text: return "text";
   }
   return "a value";
-}
-
-// Removes page from the usage map at ref when the map lists it (inline: its
-// bit in the window; page-indirect: its bit on the map page of its range).
-void removePageFromUsageMap(PageChannel& channel, UsageMapRef ref, std::uint32_t page) {
-  Page p = channel.readPage(ref.page);
-  const DataPage dp(p, ref.page);
-  const RowPointer at = dp.row(ref.row);
-  ByteReader r(dp.rowBytes(ref.row), "usage map");
-  const std::uint8_t type = r.u8(0);
-  if (type == 0) {
-    const std::uint32_t first = r.u32(1);
-    const std::size_t bits = (std::size_t{at.end} - at.start - 5) * 8;
-    if (page < first || page - first >= bits) return;
-    const std::size_t i = page - first;
-    const std::size_t byte = at.start + 5 + i / 8;
-    p[byte] = static_cast<std::uint8_t>(p[byte] & ~(1u << (i % 8)));
-    channel.writePage(ref.page, p);
-  } else if (type == 1) {
-    const std::size_t slot = 1 + 4 * std::size_t{page / kPagesPerMapPage};
-    if (slot + 4 > std::size_t{at.end} - at.start) return;
-    const std::uint32_t mapPage = r.u32(slot);
-    if (mapPage == 0) return;
-    if (mapPage >= channel.pageCount()) throw Error("usage map page beyond the file");
-    Page m = channel.readPage(mapPage);
-    if (m[0] != kPageTypeUsageMap) throw Error("page " + std::to_string(mapPage) + " is not a usage map page");
-    const std::size_t bit = page % kPagesPerMapPage;
-    m[kMapPageData + bit / 8] = static_cast<std::uint8_t>(m[kMapPageData + bit / 8] & ~(1u << (bit % 8)));
-    channel.writePage(mapPage, m);
-  } else {
-    throw Error("unknown usage map type " + std::to_string(type));
-  }
 }
 
 // Pages a long value of this many bytes may take.

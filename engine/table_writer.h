@@ -20,12 +20,12 @@
 // elsewhere; the data row left behind is marked 0xC000, which every reader
 // skips. The row keeps its RowId in every case, so index entries stay valid.
 //
-// Indexes: every real index of the table is maintained. Supported are
-// single-leaf indexes (a leaf root without neighbours) over ascending Long
-// and Text columns whose values are present and whose text has known key
-// codes (index_key.h); any other index makes the change an Error. The
-// definition's row count (offset 16) and each index's count of distinct keys
-// follow.
+// Indexes: every real index of the table is kept through TableIndexes
+// (table_indexes.h: which keys can be written, unique indexes, distinct-key
+// counts) and its IndexTree, of any depth. An index that cannot be kept, or
+// a key a unique index holds already, makes the change an Error before any
+// page changes; a replaced row whose indexed columns keep their values
+// computes no key. The definition's row count (offset 16) follows.
 #pragma once
 
 #include <cstdint>
@@ -39,6 +39,8 @@
 #include "engine/page_channel.h"
 #include "engine/row_writer.h"
 #include "engine/table_definition.h"
+#include "engine/table_indexes.h"
+#include "engine/usage_map_writer.h"
 
 namespace engine {
 
@@ -47,6 +49,8 @@ class TableWriter {
   // The table whose definition starts at definitionPage. The channel must be
   // in a write transaction.
   TableWriter(PageChannel& channel, std::uint32_t definitionPage);
+  TableWriter(const TableWriter&) = delete;
+  TableWriter& operator=(const TableWriter&) = delete;
 
   const TableDefinition& definition() const { return definition_; }
 
@@ -67,8 +71,6 @@ class TableWriter {
 
 
  private:
-  void addIndexEntries(const std::vector<RowValue>& values, RowId at);
-  void changeIndexEntry(std::size_t realIndex, const IndexEntry* remove, const IndexEntry* add);
   void addToRowCount(std::int64_t delta);
   RowId placeNewRow(std::span<const std::uint8_t> row, std::uint16_t flags,
                     std::optional<std::uint32_t> avoidPage);
@@ -77,20 +79,8 @@ class TableWriter {
   PageChannel& channel_;
   std::uint32_t definitionPage_;
   TableDefinition definition_;
+  TableIndexes indexes_;  // over definition_, which reloads in place
 };
-
-// The entry of the row at `at` with these values in real index i of the
-// table, or an Error naming why the index cannot be maintained.
-IndexEntry indexEntryOf(const TableDefinition& definition, std::size_t realIndex,
-                        const std::vector<RowValue>& values, RowId at);
-
-// Adds page to the usage map at ref (within the open transaction). Inline
-// maps move their start page when the page lies outside them and all their
-// pages still fit, else they become page-indirect (type 1, as Jackcess's
-// reference maps); page-indirect maps set the bit on the map page of the
-// page's range, allocating it when the range has none yet. Error when the
-// map row has no slot for the page's range.
-void addPageToUsageMap(PageChannel& channel, UsageMapRef ref, std::uint32_t page);
 
 // Appends a row to a table in one write transaction of its own: values by
 // column name (letter case ignored), unnamed columns null (yes/no false).

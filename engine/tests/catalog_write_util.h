@@ -19,6 +19,7 @@
 #include "engine/env.h"
 #include "engine/in_use.h"
 #include "engine/index_key.h"
+#include "engine/index_tree.h"
 #include "engine/jet_database.h"
 #include "engine/lock.h"
 #include "engine/table_scan.h"
@@ -60,8 +61,8 @@ inline TableRows allRows(const std::string& path, const std::string& password) {
   return out;
 }
 
-// The leaf entries of every index of the table equal the entries of its
-// rows; returns the number of distinct keys of each index.
+// Every index of the table passes IndexTree::verify and holds exactly the
+// entries of its rows; returns the number of distinct keys of each index.
 inline std::vector<std::size_t> expectIndexesMatchRows(PageChannel& channel, std::uint32_t tdef) {
   TableDefinition d = TableDefinition::read(channel, tdef);
   std::vector<std::vector<IndexEntry>> want(d.realIndexes().size());
@@ -72,14 +73,17 @@ inline std::vector<std::size_t> expectIndexesMatchRows(PageChannel& channel, std
   });
   std::vector<std::size_t> distinct;
   for (std::size_t i = 0; i < want.size(); ++i) {
-    std::sort(want[i].begin(), want[i].end());
-    auto have = readLeafEntries(channel.readPage(d.realIndexes()[i].firstPage));
+    std::sort(want[i].begin(), want[i].end(), entryLess);
+    IndexTree tree(channel, d, i);
+    tree.verify([&](std::uint32_t page, const std::string& problem) {
+      ADD_FAILURE() << "index " << i << " of the table at page " << tdef << ", page " << page << ": "
+                    << problem;
+    });
+    auto have = tree.entries();
     EXPECT_EQ(have, want[i]) << "index " << i << " of the table at page " << tdef;
     std::size_t keys = 0;
     for (std::size_t k = 0; k < have.size(); ++k)
-      if (k == 0 || !std::equal(have[k].begin(), have[k].end() - 4, have[k - 1].begin(),
-                                have[k - 1].end() - 4))
-        ++keys;
+      if (k == 0 || !sameKey(have[k], have[k - 1])) ++keys;
     distinct.push_back(keys);
   }
   return distinct;

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <random>
 #include <span>
 #include <string>
@@ -10,6 +11,7 @@
 #include "engine/catalog.h"
 #include "engine/error.h"
 #include "engine/index_key.h"
+#include "engine/index_page.h"
 #include "engine/integrity_check.h"
 #include "engine/jet_database.h"
 #include "engine/little_endian.h"
@@ -52,6 +54,15 @@ class Damaged {
     std::size_t start = get16(p, 14 + 2 * std::size_t{row}) & 0x1FFF;
     std::size_t end = row == 0 ? kPageSize : get16(p, 14 + 2 * std::size_t{row - 1u}) & 0x1FFF;
     return p.subspan(start, end - start);
+  }
+  // Decodes index page n, lets `change` alter it, and encodes it back.
+  void rewriteIndexPage(std::uint32_t n, const std::function<void(IndexPage&)>& change) {
+    Page p{};
+    std::copy(page(n).begin(), page(n).end(), p.begin());
+    IndexPage decoded = IndexPage::decode(p, n);
+    change(decoded);
+    p = decoded.encode();
+    std::copy(p.begin(), p.end(), page(n).begin());
   }
   // Appends a copy of page n; returns the new page's number.
   std::uint32_t appendCopyOf(std::uint32_t n) {
@@ -143,24 +154,17 @@ TEST(IntegrityCheck, FindsDamageTheReadersDoNotNotice) {
     SCOPED_TRACE("two index entries swapped");
     Damaged db("sales-small.mdb");
     const std::uint32_t leaf = db.definition("urunler").realIndexes().at(0).firstPage;
-    Page p{};
-    std::copy(db.page(leaf).begin(), db.page(leaf).end(), p.begin());
-    std::vector<IndexEntry> entries = readLeafEntries(p);
-    std::swap(entries[3], entries[4]);
-    writeLeafEntries(p, entries);
-    std::copy(p.begin(), p.end(), db.page(leaf).begin());
-    expectProblem(db.check(), "page " + std::to_string(leaf) + ", table urunler: index PrimaryKey: entry 4 is out of order");
+    db.rewriteIndexPage(leaf, [](IndexPage& p) { std::swap(p.entries[3], p.entries[4]); });
+    expectProblem(db.check(), "page " + std::to_string(leaf) +
+                                  ", table urunler: index PrimaryKey: entry 4 is not above the entry before it");
   }
   {
     SCOPED_TRACE("the rows of two entries swapped");
     Damaged db("sales-small.mdb");
     const std::uint32_t leaf = db.definition("urunler").realIndexes().at(0).firstPage;
-    Page p{};
-    std::copy(db.page(leaf).begin(), db.page(leaf).end(), p.begin());
-    std::vector<IndexEntry> entries = readLeafEntries(p);
-    std::swap_ranges(entries[3].end() - 4, entries[3].end(), entries[4].end() - 4);
-    writeLeafEntries(p, entries);
-    std::copy(p.begin(), p.end(), db.page(leaf).begin());
+    db.rewriteIndexPage(leaf, [](IndexPage& p) {
+      std::swap_ranges(p.entries[3].end() - 4, p.entries[3].end(), p.entries[4].end() - 4);
+    });
     expectProblem(db.check(), "index PrimaryKey: entry 3 does not hold the key of the row it names");
   }
   {

@@ -117,15 +117,62 @@ TEST(TableWriter, AppendKeepsAPrimaryKeyIndexAndItsCounts) {
   if (readersAvailable()) expectReadersRead(path, kSalesPassword);
 }
 
-TEST(TableWriter, IndexesOverSeveralPagesAreRefused) {
+void expectErrorContaining(const std::function<void()>& operation, const std::string& text) {
+  try {
+    operation();
+    ADD_FAILURE() << "no Error; expected one containing: " << text;
+  } catch (const Error& e) {
+    EXPECT_NE(std::string(e.what()).find(text), std::string::npos) << e.what();
+  }
+}
+
+// Access's descending index over several pages: the keys are not written.
+TEST(TableWriter, DescendingIndexesAreRefused) {
   TempDir dir;
   std::string path = dir.copy("compIndexTestV2000.mdb");
   auto bytes = fileBytes(path);
   JetDatabase db(Env::system(), path, false, "");
   auto t = db.table("Table1");
   ASSERT_TRUE(t.has_value());
-  EXPECT_THROW(appendRow(db.channel(), t->definition.page(), {}), Error);
+  expectErrorContaining([&] { appendRow(db.channel(), t->definition.page(), {}); }, "is descending");
   EXPECT_EQ(fileBytes(path), bytes);
+}
+
+// A unique index takes a key once: a second row with it (in any letter
+// case, which the key folds) is refused, as is a change of a row onto
+// another row's key; a row that keeps its key may change.
+TEST(TableWriter, AUniqueIndexRefusesAKeyItHolds) {
+  TempDir dir;
+  std::string path = dir.copy("sales-small.mdb");
+  JetDatabase db(Env::system(), path, false, kSalesPassword);
+  const std::uint32_t page = db.table("urunler")->definition.page();
+  ASSERT_EQ(TableDefinition::read(db.channel(), page).realIndexes()[0].flags & 0x01, 0x01);
+  const RowId one = appendRow(db.channel(), page, {{"kod", text("YENI1")}}).id;
+  const RowId two = appendRow(db.channel(), page, {{"kod", text("YENI2")}}).id;
+  const auto bytes = fileBytes(path);
+  expectErrorContaining([&] { appendRow(db.channel(), page, {{"kod", text("yeni1")}}); },
+                        "the unique index 'PrimaryKey' holds this key already");
+  EXPECT_EQ(fileBytes(path), bytes);
+  const RowId rows[] = {one, two};
+  {
+    WriteTransaction tx(db.channel());
+    TableWriter w(db.channel(), page);
+    std::vector<RowValue> first = w.readRow(rows[0]);
+    std::vector<RowValue> second = w.readRow(rows[1]);
+    second[0] = first[0];
+    EXPECT_THROW(w.updateRow(rows[1], second), Error);
+  }
+  EXPECT_EQ(fileBytes(path), bytes);
+  {
+    WriteTransaction tx(db.channel());
+    TableWriter w(db.channel(), page);
+    std::vector<RowValue> first = w.readRow(rows[0]);
+    first[2] = RowValue::ofLong(99);
+    w.updateRow(rows[0], first);
+    tx.commit();
+  }
+  expectIndexesMatchRows(db.channel(), page);
+  expectIntegrity(path, kSalesPassword, "sales-small.mdb");
 }
 
 TEST(TableWriter, UsageMapsMoveTheirStartOrChangeForm) {
