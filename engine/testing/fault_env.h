@@ -121,7 +121,9 @@ class FaultEnv final : public Env {
     state_->beforeWrite();
     if (state_->loseUnsynced && base_.exists(path)) {
       auto f = base_.open(path, OpenMode::ReadOnly);
-      Undo u{Undo::Removed, path, 0, std::vector<std::uint8_t>(f->size()), 0};
+      const std::uint64_t size = f->size();
+      if (size > SIZE_MAX) throw Error("'" + path + "' is too large to keep in memory");
+      Undo u{Undo::Removed, path, 0, std::vector<std::uint8_t>(static_cast<std::size_t>(size)), 0};
       f->read(0, u.old);
       state_->undo.push_back(std::move(u));
     }
