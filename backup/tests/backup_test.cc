@@ -321,6 +321,8 @@ TEST_F(Backup, FixtureDatabaseIsCopiedExactly) {
   if (!fs::exists(fixture)) GTEST_SKIP() << "no fixture " << fixture;
   const fs::path copy = root_ / "data" / "sales.mdb";
   fs::copy_file(fixture, copy);
+  // The fixtures are read-only, and on Windows a read-only file cannot be removed.
+  fs::permissions(copy, fs::perms::owner_read | fs::perms::owner_write);
   pointSettingsAt(u8(copy));
   run();
   EXPECT_EQ(model_.backupFlag, 1);
