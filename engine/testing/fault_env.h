@@ -195,7 +195,14 @@ class FaultEnv final : public Env {
       for (auto it = undo.rbegin(); it != undo.rend(); ++it) {
         if (loses && !loses(it->path)) continue;
         if (it->type == Undo::Created) {
-          base.remove(it->path);
+          try {
+            base.remove(it->path);
+          } catch (const Error&) {
+            // Windows removes no file that a handle of this process holds
+            // open: the removal waits until the last File closes, as the
+            // crashed process's handles would have.
+            removeWhenClosed.push_back(it->path);
+          }
         } else if (it->type == Undo::Removed) {
           base.open(it->path, OpenMode::CreateOrTruncate)->write(0, it->old);
         } else if (base.exists(it->path)) {
@@ -205,6 +212,17 @@ class FaultEnv final : public Env {
         }
       }
       undo.clear();
+    }
+    std::vector<std::string> removeWhenClosed;
+    void retryRemovals() {
+      std::erase_if(removeWhenClosed, [&](const std::string& path) {
+        try {
+          base.remove(path);
+          return true;
+        } catch (const Error&) {
+          return false;
+        }
+      });
     }
 
     Kind kind = Kind::Write;
@@ -252,6 +270,12 @@ class FaultEnv final : public Env {
    public:
     FaultFile(std::unique_ptr<File> base, std::string path, std::shared_ptr<State> state)
         : base_(std::move(base)), path_(std::move(path)), state_(std::move(state)) {}
+    ~FaultFile() override {
+      base_.reset();
+      state_->retryRemovals();
+    }
+    FaultFile(const FaultFile&) = delete;
+    FaultFile& operator=(const FaultFile&) = delete;
     std::uint64_t size() override {
       state_->checkAlive();
       return base_->size();

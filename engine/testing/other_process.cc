@@ -163,7 +163,8 @@ int finish(OtherProcess::Process* p) {
 #endif
 
 OtherProcess::OtherProcess(const std::vector<std::string>& args) : process_(start(args)) {
-  const std::string line = readLine(*process_);
+  std::string line = readLine(*process_);
+  if (!line.empty() && line.back() == '\r') line.pop_back();  // the C runtime's text mode on Windows
   if (line != "ready") {
     finish(process_);
     process_ = nullptr;
