@@ -1,13 +1,12 @@
 #include "backup/backup.h"
 
-#include <unistd.h>
-
 #include <cstdio>
 #include <memory>
 
 #include "engine/error.h"
 #include "engine/in_use.h"
 #include "engine/lock.h"
+#include "engine/path.h"
 #include "engine/recovery.h"
 #include "settings/settings.h"
 
@@ -16,11 +15,6 @@ namespace {
 
 constexpr const char* kFailed =
     "TÜM PROGRAMLARI KAPATIP. TEKRAR DENEYİN.GÖREV YÖNETİCİSİNDE SATIŞ PROGRAMI KAPALI OLMALIDIR";
-
-std::string joinPath(const std::string& dir, const std::string& name) {
-  if (!dir.empty() && dir.back() == '/') return dir + name;
-  return dir + "/" + name;
-}
 
 // Copies source to destination through a temporary file beside the
 // destination, so that the destination name appears only for a complete,
@@ -42,11 +36,12 @@ void copyDatabase(engine::Env& env, const std::string& source, const std::string
   if (!lock->held() && engine::isInUseElsewhere(env, source))
     throw engine::Error("the database '" + source + "' is held open by another program");
   engine::recoverDatabase(env, source);
-  const std::string destination = joinPath(programDir, name);
+  const std::string destination = engine::joinPath(programDir, name);
   if (env.exists(destination)) throw engine::Error("'" + destination + "' exists already");
 
-  const std::string temporary =
-      joinPath(programDir, "." + name + "." + std::to_string(::getpid()) + ".tmp");
+  // Created new: a second backup of the same second, from another run of the
+  // program, fails here instead of sharing the file.
+  const std::string temporary = engine::joinPath(programDir, "." + name + ".tmp");
   std::unique_ptr<engine::File> from = env.open(source, engine::OpenMode::ReadOnly);
   std::unique_ptr<engine::File> to = env.open(temporary, engine::OpenMode::CreateNew);
   bool renamed = false;
@@ -79,13 +74,14 @@ std::string backupFileName(const std::tm& t) {
 }
 
 void yedekle(window::Model& model, window::MessageService& messages, engine::Env& env,
-             const std::string& programDir) {
+             const std::optional<std::string>& programDir) {
   std::string destination;
   try {
+    if (!programDir || programDir->empty()) throw engine::Error("the program's directory is not known");
     const std::string source = settings::databaseLocation(programDir);
     const std::string name = backupFileName(env.localTime());
-    destination = joinPath(programDir, name);
-    copyDatabase(env, source, programDir, name);
+    destination = engine::joinPath(*programDir, name);
+    copyDatabase(env, source, *programDir, name);
   } catch (const std::exception&) {
     messages.show(kFailed);
     return;

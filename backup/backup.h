@@ -2,6 +2,7 @@
 #pragma once
 
 #include <ctime>
+#include <optional>
 #include <string>
 
 #include "engine/env.h"
@@ -17,8 +18,9 @@ std::string backupFileName(const std::tm& localTime);
 // the backup flag, shows the success message and then turns the lamp green;
 // any failure shows the failure message and changes nothing else. The copy is
 // of the last committed state: a rollback journal left by a crash is rolled
-// back first (engine/recovery.h), and the backup fails when it cannot be.
+// back first (engine/recovery.h), and the backup fails when it cannot be. No
+// program directory (the system could not tell it) is such a failure.
 void yedekle(window::Model& model, window::MessageService& messages, engine::Env& env,
-             const std::string& programDir);
+             const std::optional<std::string>& programDir);
 
 }  // namespace backup

@@ -101,6 +101,9 @@ OpenDatabaseFile openDatabaseFile(Env& env, const std::string& dbPath, bool read
     try {
       env.open(dbPath, OpenMode::ReadWrite);
     } catch (const Error&) {
+      // Windows: another program that opened the file since our check keeps
+      // us out by its share mode.
+      if (env.isLockedElsewhere(dbPath)) throw inUse(dbPath);
       env.open(dbPath, OpenMode::ReadOnly);  // a missing or unreadable file: its own Error
       throw Error("the database '" + dbPath + "' is read-only and cannot be changed");
     }

@@ -5,6 +5,7 @@
 // counters, exactly as the buttons of the window would.
 #pragma once
 
+#include <optional>
 #include <string>
 
 #include "engine/engine.h"
@@ -20,12 +21,13 @@ inline constexpr const char* kBackupFirst = "ÖNCE VERİTABANINI YEDEK ALINIZ";
 inline constexpr const char* kUpdateDone = " Güncelleme Bitti   ";
 
 // What every routine works with: the window, its message boxes, the engine,
-// and the program's directory (where the settings file lies).
+// and the program's directory (where the settings file lies; none when it
+// could not be found, and then every routine finds no settings).
 struct Context {
   window::Model& model;
   window::MessageService& messages;
   engine::Engine& engine;
-  std::string programDir;
+  std::optional<std::string> programDir;
 };
 
 // The action of TABLO OLUŞTUR: creates the table named in tabloismi with its

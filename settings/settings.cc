@@ -3,13 +3,13 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <optional>
 #include <string_view>
-#include <system_error>
 
+#include "engine/env.h"
+#include "engine/path.h"
 #include "settings/text_1254.h"
 
 namespace settings {
@@ -37,7 +37,7 @@ bool sameName(std::string_view a, std::string_view b) {
 }
 
 std::optional<std::string> readWholeFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(engine::toFsPath(path), std::ios::binary);
   if (!in) return std::nullopt;
   std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   if (in.bad()) return std::nullopt;
@@ -91,11 +91,6 @@ std::string firstCharacters(const std::string& utf8, std::size_t count) {
   return utf8.substr(0, i);
 }
 
-std::string joinPath(const std::string& dir, const char* name) {
-  if (!dir.empty() && dir.back() == '/') return dir + name;
-  return dir + "/" + name;
-}
-
 }  // namespace
 
 std::string ayaroku(const std::string& section, const std::string& key, const std::string& file) {
@@ -107,17 +102,15 @@ std::string ayaroku(const std::string& section, const std::string& key, const st
   return windows1254ToUtf8(raw);
 }
 
-std::string settingsPath(const std::string& programDir) { return joinPath(programDir, "PLX.dll"); }
-
-std::string databaseLocation(const std::string& programDir) {
-  return ayaroku("ayar", "ip", settingsPath(programDir));
+std::string settingsPath(const std::string& programDir) {
+  return engine::joinPath(programDir, "PLX.dll");
 }
 
-std::string programDirectory() {
-  std::error_code ec;
-  std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-  if (ec || exe.empty()) return std::filesystem::current_path(ec).string();
-  return exe.parent_path().string();
+std::string databaseLocation(const std::optional<std::string>& programDir) {
+  if (!programDir || programDir->empty()) return {};
+  return ayaroku("ayar", "ip", settingsPath(*programDir));
 }
+
+std::optional<std::string> programDirectory() { return engine::Env::system().programDirectory(); }
 
 }  // namespace settings

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
-#include <sys/stat.h>
+#ifndef _WIN32
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <cstdint>
@@ -16,6 +17,7 @@
 #include "engine/engine.h"
 #include "engine/in_use.h"
 #include "engine/page_channel.h"
+#include "engine/path.h"
 #include "engine/testing/fake_env.h"
 #include "engine/testing/interrupted_change.h"
 #include "window/testing/recording_messages.h"
@@ -39,6 +41,9 @@ std::tm at(int day, int month, int year, int hour, int minute, int second) {
   return t;
 }
 
+// A path as the program holds it: UTF-8 text.
+std::string u8(const fs::path& p) { return engine::fromFsPath(p); }
+
 std::string readAll(const fs::path& p) {
   std::ifstream in(p, std::ios::binary);
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
@@ -60,15 +65,16 @@ std::string randomBytes(std::size_t n) {
 class Backup : public ::testing::Test {
  public:
   void SetUp() override {
+    std::random_device random;
     root_ = fs::temp_directory_path() /
-            ("karvelta-backup-" + std::to_string(::getpid()) + "-" +
+            ("karvelta-backup-" + std::to_string(random()) + "-" +
              ::testing::UnitTest::GetInstance()->current_test_info()->name());
     fs::remove_all(root_);
     fs::create_directories(program());
     fs::create_directories(root_ / "data");
     database_ = randomBytes(3 * 1024 * 1024 + 777);  // several chunks and an odd tail
     writeAll(databasePath(), database_);
-    pointSettingsAt(databasePath().string());
+    pointSettingsAt(u8(databasePath()));
     env_.setClock(at(5, 12, 2026, 18, 37, 31));
   }
   void TearDown() override {
@@ -81,13 +87,13 @@ class Backup : public ::testing::Test {
   void pointSettingsAt(const std::string& location) {
     writeAll(program() / "PLX.dll", "[ayar]\r\nip=" + location + "\r\n");
   }
-  void run() { backup::yedekle(model_, messages_, env_, program().string()); }
+  void run() { backup::yedekle(model_, messages_, env_, u8(program())); }
 
   // Every file in the program directory other than the settings file.
   std::set<std::string> producedFiles() const {
     std::set<std::string> names;
     for (const auto& e : fs::directory_iterator(program()))
-      if (e.path().filename() != "PLX.dll") names.insert(e.path().filename().string());
+      if (e.path().filename() != "PLX.dll") names.insert(u8(e.path().filename()));
     return names;
   }
 
@@ -115,7 +121,7 @@ TEST(BackupFileName, StampWithLeadingZerosAndMidnight) {
 
 TEST_F(Backup, SuccessCopiesByteForByteThenFlagMessageLamp) {
   const std::string name = "plx05122026183731.ocx";
-  const std::string expectedPath = (program() / name).string();
+  const std::string expectedPath = u8(program() / name);
   bool checkedWhileOpen = false;
   messages_.whileOpen = [&](const std::string&) {
     // The flag is set before the box opens; the lamp turns only after it closes.
@@ -187,7 +193,7 @@ TEST_F(Backup, FailureCases) {
       {"no settings file", [](Backup& t) { fs::remove(t.program() / "PLX.dll"); }},
       {"no ip entry", [](Backup& t) { writeAll(t.program() / "PLX.dll", "[ayar]\nport=1\n"); }},
       {"database missing", [](Backup& t) { fs::remove(t.databasePath()); }},
-      {"location is a directory", [](Backup& t) { t.pointSettingsAt((t.root_ / "data").string()); }},
+      {"location is a directory", [](Backup& t) { t.pointSettingsAt(u8(t.root_ / "data")); }},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -207,17 +213,54 @@ TEST_F(Backup, UnwritableProgramDirectory) {
 }
 
 TEST_F(Backup, ReadOnlyDirectoryForAnOrdinaryUser) {
+#ifdef _WIN32
+  GTEST_SKIP() << "a folder's read-only attribute does not stop writing on Windows";
+#else
   if (::geteuid() == 0) GTEST_SKIP() << "root writes into read-only directories";
+#endif
   fs::permissions(program(), fs::perms::owner_read | fs::perms::owner_exec);
   run();
   expectFailedUnchanged(0, window::kRed, {});
 }
 
 TEST_F(Backup, MissingProgramDirectory) {
-  backup::yedekle(model_, messages_, env_, (root_ / "nowhere").string());
+  backup::yedekle(model_, messages_, env_, u8(root_ / "nowhere"));
   ASSERT_EQ(messages_.texts.size(), 1u);
   EXPECT_EQ(messages_.texts[0], kFailed);
   EXPECT_EQ(model_.backupFlag, 0);
+}
+
+TEST_F(Backup, UnknownProgramDirectoryNeverFallsBackToTheWorkingDirectory) {
+  // The working directory holds a settings file naming the database: it is
+  // not taken, and nothing is written there.
+  const fs::path before = fs::current_path();
+  fs::current_path(program());
+  backup::yedekle(model_, messages_, env_, std::nullopt);
+  backup::yedekle(model_, messages_, env_, std::string());
+  fs::current_path(before);
+  EXPECT_EQ(messages_.texts, (std::vector<std::string>{kFailed, kFailed}));
+  EXPECT_EQ(model_.backupFlag, 0);
+  EXPECT_EQ(producedFiles(), std::set<std::string>{});
+}
+
+TEST_F(Backup, TurkishFolderNamesAndALocationInCodePage1254) {
+  // C:\...\Satış Programı\ holds the program, ...\Satış\Veri\satış.mdb the
+  // database, named in the settings in code page 1254.
+  const fs::path prog = root_ / engine::toFsPath("Sat\xC4\xB1\xC5\x9F Program\xC4\xB1");
+  const fs::path data = root_ / engine::toFsPath("Sat\xC4\xB1\xC5\x9F") / "Veri";
+  fs::create_directories(prog);
+  fs::create_directories(data);
+  const fs::path db = data / engine::toFsPath("sat\xC4\xB1\xC5\x9F.mdb");
+  writeAll(db, database_);
+  std::string location = u8(root_) + engine::kPathSeparator + "Sat\xFD\xFE" + engine::kPathSeparator +
+                         "Veri" + engine::kPathSeparator + "sat\xFD\xFE.mdb";
+  writeAll(prog / "PLX.dll", "[ayar]\r\nip=" + location + "\r\n");
+  backup::yedekle(model_, messages_, env_, u8(prog));
+  const fs::path copy = prog / "plx05122026183731.ocx";
+  ASSERT_EQ(messages_.texts.size(), 1u);
+  EXPECT_EQ(messages_.texts[0], "VERİTABANI " + u8(copy) + " DİZİNE YEDEKLENDİ ");
+  EXPECT_EQ(model_.backupFlag, 1);
+  EXPECT_EQ(readAll(copy), database_);
 }
 
 TEST_F(Backup, DiskFullReadErrorFlushErrorLeaveNoFile) {
@@ -241,7 +284,7 @@ TEST_F(Backup, DiskFullReadErrorFlushErrorLeaveNoFile) {
     c.inject(env);
     window::Model model;
     window::testing::RecordingMessages messages;
-    backup::yedekle(model, messages, env, program().string());
+    backup::yedekle(model, messages, env, u8(program()));
     ASSERT_EQ(messages.texts.size(), 1u);
     EXPECT_EQ(messages.texts[0], kFailed);
     EXPECT_EQ(model.backupFlag, 0);
@@ -253,21 +296,21 @@ TEST_F(Backup, DiskFullReadErrorFlushErrorLeaveNoFile) {
 TEST_F(Backup, DatabaseHeldOpenByAnotherProgram) {
   {
     // Another program's lock on the Jet lock file beside the database.
-    auto held = engine::Env::system().tryLockExclusive(engine::lockFilePath(databasePath()));
+    auto held = engine::Env::system().tryLockExclusive(engine::lockFilePath(u8(databasePath())));
     ASSERT_NE(held, nullptr);
     run();
     expectFailedUnchanged(0, window::kRed, {});
   }
-  fs::remove(engine::lockFilePath(databasePath()));
+  fs::remove(engine::lockFilePath(u8(databasePath())));
   {
     // A lock on the database file itself.
-    auto held = engine::Env::system().tryLockExclusive(databasePath());
+    auto held = engine::Env::system().tryLockExclusive(u8(databasePath()));
     ASSERT_NE(held, nullptr);
     run();
     expectFailedUnchanged(0, window::kRed, {});
   }
   // A lock file nobody holds (left over after a crash) does not stop the copy.
-  writeAll(engine::lockFilePath(databasePath()), "stale");
+  writeAll(engine::lockFilePath(u8(databasePath())), "stale");
   run();
   EXPECT_EQ(model_.backupFlag, 1);
   EXPECT_EQ(readAll(program() / "plx05122026183731.ocx"), database_);
@@ -278,7 +321,9 @@ TEST_F(Backup, FixtureDatabaseIsCopiedExactly) {
   if (!fs::exists(fixture)) GTEST_SKIP() << "no fixture " << fixture;
   const fs::path copy = root_ / "data" / "sales.mdb";
   fs::copy_file(fixture, copy);
-  pointSettingsAt(copy.string());
+  // The fixtures are read-only, and on Windows a read-only file cannot be removed.
+  fs::permissions(copy, fs::perms::owner_read | fs::perms::owner_write);
+  pointSettingsAt(u8(copy));
   run();
   EXPECT_EQ(model_.backupFlag, 1);
   EXPECT_EQ(readAll(program() / "plx05122026183731.ocx"), readAll(fixture));

@@ -121,7 +121,9 @@ class FaultEnv final : public Env {
     state_->beforeWrite();
     if (state_->loseUnsynced && base_.exists(path)) {
       auto f = base_.open(path, OpenMode::ReadOnly);
-      Undo u{Undo::Removed, path, 0, std::vector<std::uint8_t>(f->size()), 0};
+      const std::uint64_t size = f->size();
+      if (size > SIZE_MAX) throw Error("'" + path + "' is too large to keep in memory");
+      Undo u{Undo::Removed, path, 0, std::vector<std::uint8_t>(static_cast<std::size_t>(size)), 0};
       f->read(0, u.old);
       state_->undo.push_back(std::move(u));
     }
@@ -193,7 +195,14 @@ class FaultEnv final : public Env {
       for (auto it = undo.rbegin(); it != undo.rend(); ++it) {
         if (loses && !loses(it->path)) continue;
         if (it->type == Undo::Created) {
-          base.remove(it->path);
+          try {
+            base.remove(it->path);
+          } catch (const Error&) {
+            // Windows removes no file that a handle of this process holds
+            // open: the removal waits until the last File closes, as the
+            // crashed process's handles would have.
+            removeWhenClosed.push_back(it->path);
+          }
         } else if (it->type == Undo::Removed) {
           base.open(it->path, OpenMode::CreateOrTruncate)->write(0, it->old);
         } else if (base.exists(it->path)) {
@@ -203,6 +212,17 @@ class FaultEnv final : public Env {
         }
       }
       undo.clear();
+    }
+    std::vector<std::string> removeWhenClosed;
+    void retryRemovals() {
+      std::erase_if(removeWhenClosed, [&](const std::string& path) {
+        try {
+          base.remove(path);
+          return true;
+        } catch (const Error&) {
+          return false;
+        }
+      });
     }
 
     Kind kind = Kind::Write;
@@ -250,6 +270,12 @@ class FaultEnv final : public Env {
    public:
     FaultFile(std::unique_ptr<File> base, std::string path, std::shared_ptr<State> state)
         : base_(std::move(base)), path_(std::move(path)), state_(std::move(state)) {}
+    ~FaultFile() override {
+      base_.reset();
+      state_->retryRemovals();
+    }
+    FaultFile(const FaultFile&) = delete;
+    FaultFile& operator=(const FaultFile&) = delete;
     std::uint64_t size() override {
       state_->checkAlive();
       return base_->size();

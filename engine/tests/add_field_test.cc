@@ -3,8 +3,6 @@
 // further definition page, refusals that leave the file untouched, and cut
 // writes and flushes that leave it exactly before or exactly after.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>

@@ -3,14 +3,13 @@
 #include "engine/lock.h"
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <filesystem>
 
 #include "engine/error.h"
 #include "engine/in_use.h"
 #include "engine/testing/fault_env.h"
+#include "engine/testing/other_process.h"
 #include "engine/tests/write_test_util.h"
 
 namespace engine {
@@ -20,13 +19,9 @@ using testutil::fileBytes;
 using testutil::TempDir;
 using LockingChild = testutil::LockingProcess;
 
-// Whether a child process sees the database as in use.
+// Whether another process sees the database as in use.
 bool childSeesInUse(const std::string& db) {
-  pid_t pid = ::fork();
-  if (pid == 0) ::_exit(isInUseElsewhere(Env::system(), db) ? 0 : 1);
-  int status = 0;
-  ::waitpid(pid, &status, 0);
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  return testing::OtherProcess::run(testing::OtherProcess::seesInUse(db)) == 0;
 }
 
 TEST(DatabaseLock, HeldWhileOpenSeenByOthersAndSharedInProcess) {
@@ -69,6 +64,13 @@ TEST(DatabaseLock, ADatabaseHeldByAnotherProcessIsRefusedForWriting) {
     } catch (const Error& e) {
       EXPECT_NE(std::string(e.what()).find("in use by another program"), std::string::npos) << e.what();
     }
+#ifdef _WIN32
+    if (held == db) {
+      // On Windows a program that holds the file itself shares nothing, not
+      // even reading.
+      EXPECT_THROW(openDatabaseFile(Env::system(), db, true), Error);
+    } else
+#endif
     {
       // Reading goes on, without a lock of ours; closing leaves their lock file.
       auto reader = openDatabaseFile(Env::system(), db, true);
@@ -85,6 +87,34 @@ TEST(DatabaseLock, ADatabaseHeldByAnotherProcessIsRefusedForWriting) {
     EXPECT_TRUE(writer.lock->held());
   }
   EXPECT_EQ(fileBytes(db), before);
+}
+
+// The sales program has the database open through the real engine, in
+// shared mode: we neither write nor let it in while we write.
+TEST(DatabaseLock, ASharedModeJetClientAndUsExcludeEachOther) {
+  TempDir dir;
+  std::string db = dir.copy("sales-small.mdb");
+  auto before = fileBytes(db);
+  {
+    testing::OtherProcess client(testing::OtherProcess::jetClient(db));
+    EXPECT_TRUE(isInUseElsewhere(Env::system(), db));
+    try {
+      openDatabaseFile(Env::system(), db, false);
+      ADD_FAILURE() << "opened for writing";
+    } catch (const Error& e) {
+      EXPECT_NE(std::string(e.what()).find("in use by another program"), std::string::npos) << e.what();
+    }
+    auto reader = openDatabaseFile(Env::system(), db, true);
+    EXPECT_FALSE(reader.lock->held());
+    EXPECT_NO_THROW(reader.channel->readPage(2));
+  }
+  EXPECT_FALSE(std::filesystem::exists(lockFilePath(db))) << "the client removes its .ldb";
+  EXPECT_EQ(fileBytes(db), before);
+  {
+    auto writer = openDatabaseFile(Env::system(), db, false);
+    EXPECT_THROW(testing::OtherProcess(testing::OtherProcess::jetClient(db)), std::runtime_error);
+  }
+  EXPECT_FALSE(childSeesInUse(db));
 }
 
 TEST(DatabaseLock, ReadOnlyAndMissingFiles) {

@@ -4,8 +4,6 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cstdint>
 #include <cstdlib>
@@ -20,11 +18,13 @@
 
 #include "engine/env.h"
 #include "engine/in_use.h"
+#include "engine/path.h"
+#include "engine/testing/other_process.h"
 
 namespace engine::testutil {
 
 inline std::vector<std::uint8_t> fileBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary | std::ios::ate);
+  std::ifstream in(toFsPath(path), std::ios::binary | std::ios::ate);
   if (!in) return {};
   std::vector<std::uint8_t> bytes(static_cast<std::size_t>(in.tellg()));
   in.seekg(0);
@@ -33,7 +33,7 @@ inline std::vector<std::uint8_t> fileBytes(const std::string& path) {
 }
 
 inline void writeBytes(const std::string& path, const std::vector<std::uint8_t>& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  std::ofstream out(toFsPath(path), std::ios::binary | std::ios::trunc);
   out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
@@ -59,9 +59,9 @@ class TempDir {
     std::filesystem::copy_file(std::filesystem::path(KARVELTA_FIXTURES_DIR) / name, target,
                                std::filesystem::copy_options::overwrite_existing);
     std::filesystem::permissions(target, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
-    return target.string();
+    return fromFsPath(target);
   }
-  std::string path(const std::string& name) const { return (path_ / name).string(); }
+  std::string path(const std::string& name) const { return fromFsPath(path_ / toFsPath(name)); }
 
  private:
   std::filesystem::path path_;
@@ -86,52 +86,16 @@ class FixedClockEnv final : public EnvWrapper {
   std::tm now_{};
 };
 
-// A child process that takes its own lock on `path` and holds it until
-// released (or destroyed).
+// Another process holding our engine's lock on `path` until released (or
+// destroyed).
 class LockingProcess {
  public:
-  explicit LockingProcess(const std::string& path) {
-    int ready[2], hold[2];
-    if (::pipe(ready) != 0 || ::pipe(hold) != 0) throw std::runtime_error("pipe");
-    pid_ = ::fork();
-    if (pid_ < 0) throw std::runtime_error("fork");
-    if (pid_ == 0) {
-      ::close(ready[0]);
-      ::close(hold[1]);
-      auto lock = Env::system().tryLockExclusive(path);
-      char ok = lock ? '1' : '0';
-      if (::write(ready[1], &ok, 1) != 1) ::_exit(2);
-      char c;
-      while (::read(hold[0], &c, 1) > 0) {
-      }
-      ::_exit(0);
-    }
-    ::close(ready[1]);
-    ::close(hold[0]);
-    releaseFd_ = hold[1];
-    char ok = 0;
-    const bool locked = ::read(ready[0], &ok, 1) == 1 && ok == '1';
-    ::close(ready[0]);
-    if (!locked) {
-      release();
-      throw std::runtime_error("the other process could not take the lock on " + path);
-    }
-  }
-  ~LockingProcess() { release(); }
-  LockingProcess(const LockingProcess&) = delete;
-  LockingProcess& operator=(const LockingProcess&) = delete;
-
-  void release() {
-    if (pid_ <= 0) return;
-    ::close(releaseFd_);
-    int status = 0;
-    ::waitpid(pid_, &status, 0);
-    pid_ = -1;
-  }
+  explicit LockingProcess(const std::string& path)
+      : process_(testing::OtherProcess::engineLock(path)) {}
+  void release() { process_.release(); }
 
  private:
-  pid_t pid_ = -1;
-  int releaseFd_ = -1;
+  testing::OtherProcess process_;
 };
 
 // Another process holding the database's lock file, as a program that has
@@ -141,7 +105,11 @@ class OtherProcessLock : public LockingProcess {
   explicit OtherProcessLock(const std::string& db) : LockingProcess(lockFilePath(db)) {}
 };
 
+// The independent readers (node, mdbtools) run in the native suite only.
 inline bool readersAvailable() {
+#ifdef _WIN32
+  return false;
+#endif
   return std::system("command -v node >/dev/null 2>&1 && command -v mdb-schema >/dev/null 2>&1 && "
                      "command -v mdb-export >/dev/null 2>&1 && command -v mdb-prop >/dev/null 2>&1 && "
                      "test -d '" KARVELTA_SOURCE_DIR "/tools/readers/node_modules'") == 0;

@@ -1,7 +1,6 @@
 // The update run through the Jet engine on copies of the test databases,
 // with the independent readers reading what it wrote.
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <algorithm>
 #include <array>
@@ -13,9 +12,13 @@
 #include <string>
 #include <vector>
 
+#include "backup/backup.h"
 #include "engine/engine.h"
 #include "engine/env.h"
 #include "engine/integrity_check.h"
+#include "engine/path.h"
+#include "engine/testing/other_process.h"
+#include "engine/testing/temp_dir.h"
 #include "schema/schema.h"
 #include "schema/tests/expected_catalogue.h"
 
@@ -33,7 +36,7 @@ class Closed : public window::MessageService {
 };
 
 std::string fileBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(engine::toFsPath(path), std::ios::binary);
   return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
@@ -41,7 +44,8 @@ std::string fileBytes(const std::string& path) {
 // up here).
 std::set<std::string> listing(const std::string& dir) {
   std::set<std::string> names;
-  for (const fs::directory_entry& e : fs::directory_iterator(dir)) names.insert(e.path().filename().string());
+  for (const fs::directory_entry& e : fs::directory_iterator(engine::toFsPath(dir)))
+    names.insert(engine::fromFsPath(e.path().filename()));
   return names;
 }
 
@@ -141,7 +145,11 @@ class CountingEngine : public engine::Engine {
   engine::Engine& real_;
 };
 
+// The independent readers (node, mdbtools) run in the native suite only.
 bool readersAvailable() {
+#ifdef _WIN32
+  return false;
+#endif
   return fs::exists(fs::path(KARVELTA_SOURCE_DIR) / "tools/readers/node_modules/mdb-reader") &&
          std::system("command -v node >/dev/null 2>&1 && command -v mdb-schema >/dev/null 2>&1 && "
                      "command -v mdb-export >/dev/null 2>&1 && command -v mdb-prop >/dev/null 2>&1") == 0;
@@ -150,11 +158,9 @@ bool readersAvailable() {
 class EndToEnd : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "karvelta-schema-e2e-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    root = pattern;
-    programDir = (fs::path(root) / "program").string();
-    scratch = (fs::path(root) / "scratch").string();
+    root = engine::testing::newTemporaryDirectory("karvelta-schema-e2e");
+    programDir = engine::joinPath(root, "program");
+    scratch = engine::joinPath(root, "scratch");
     fs::create_directory(programDir);
     fs::create_directory(scratch);
     ctx.programDir = programDir;
@@ -163,20 +169,25 @@ class EndToEnd : public ::testing::Test {
   void TearDown() override { fs::remove_all(root); }
 
   void writeSettings(const std::string& location) {
-    std::ofstream(fs::path(programDir) / "PLX.dll") << "[ayar]\nip=" << location << "\n";
+    std::ofstream(engine::toFsPath(engine::joinPath(programDir, "PLX.dll"))) << "[ayar]\nip=" << location << "\n";
+  }
+  // Copies the fixture to path (UTF-8).
+  static void copyFixture(const std::string& name, const std::string& path) {
+    fs::copy_file(fs::path(KARVELTA_FIXTURES_DIR) / name, engine::toFsPath(path));
+    fs::permissions(engine::toFsPath(path), fs::perms::owner_read | fs::perms::owner_write);
   }
   // Copies the fixture beside the program and names it in the settings.
   std::string useFixture(const std::string& name) {
-    const fs::path copy = fs::path(programDir) / name;
-    fs::copy_file(fs::path(KARVELTA_FIXTURES_DIR) / name, copy);
-    writeSettings(copy.string());
-    return copy.string();
+    const std::string copy = engine::joinPath(programDir, name);
+    copyFixture(name, copy);
+    writeSettings(copy);
+    return copy;
   }
   // A copy of the fixture as it was, for the readers to compare rows with.
   std::string originalCopy(const std::string& name) {
-    const fs::path copy = fs::path(scratch) / ("original-" + name);
-    fs::copy_file(fs::path(KARVELTA_FIXTURES_DIR) / name, copy);
-    return copy.string();
+    const std::string copy = engine::joinPath(scratch, "original-" + name);
+    copyFixture(name, copy);
+    return copy;
   }
 
   Strings tableNames(const std::string& path) {
@@ -380,6 +391,29 @@ TEST_F(Unreachable, NoSettingsFile) {
   EXPECT_EQ(listing(programDir), files);
 }
 
+// The sales program has the database open (through the real engine, in
+// shared mode): the update run refuses every entry, the backup shows its
+// failure message, and the file stays as it was.
+TEST_F(Unreachable, HeldOpenByTheSalesProgram) {
+  const std::string db = useFixture("sales-small.mdb");
+  const std::set<std::string> files = listing(programDir);
+  {
+    engine::testing::OtherProcess salesProgram(engine::testing::OtherProcess::jetClient(db));
+    basla(ctx);
+    expectEverythingRefused();
+    messages.shown.clear();
+    model.backupFlag = 0;
+    backup::yedekle(model, messages, engine::Env::system(), programDir);
+    EXPECT_EQ(messages.shown, Strings{"TÜM PROGRAMLARI KAPATIP. TEKRAR DENEYİN.GÖREV YÖNETİCİSİNDE SATIŞ PROGRAMI KAPALI OLMALIDIR"});
+    EXPECT_EQ(model.backupFlag, 0);
+    std::set<std::string> withLockFile = files;
+    withLockFile.insert("sales-small.ldb");
+    EXPECT_EQ(listing(programDir), withLockFile) << "no backup, no journal, their lock file kept";
+  }
+  EXPECT_TRUE(fileBytes(db) == fileBytes(std::string(KARVELTA_FIXTURES_DIR) + "/sales-small.mdb"));
+  EXPECT_EQ(listing(programDir), files);
+}
+
 TEST_F(Unreachable, SettingsNameAMissingDatabase) {
   const std::string missing = (fs::path(scratch) / "satis.mdb").string();
   writeSettings(missing);
@@ -389,6 +423,49 @@ TEST_F(Unreachable, SettingsNameAMissingDatabase) {
   EXPECT_FALSE(fs::exists(missing));
   EXPECT_EQ(listing(scratch), std::set<std::string>{});  // no lock file made for it either
   EXPECT_EQ(listing(programDir), files);
+}
+
+// The technician's layout with Turkish letters: the program in
+// "Satış Programı", the database at Satış/Veri/satış.mdb, named in the
+// settings in code page 1254. YEDEK AL and the update run work as anywhere.
+TEST_F(EndToEnd, TurkishFolderNamesFromBackupToUpdate) {
+  programDir = engine::joinPath(root, "Sat\xC4\xB1\xC5\x9F Program\xC4\xB1");
+  ctx.programDir = programDir;
+  const std::string data = engine::joinPath(engine::joinPath(root, "Sat\xC4\xB1\xC5\x9F"), "Veri");
+  fs::create_directories(engine::toFsPath(programDir));
+  fs::create_directories(engine::toFsPath(data));
+  const std::string db = engine::joinPath(data, "sat\xC4\xB1\xC5\x9F.mdb");
+  copyFixture("sales-small.mdb", db);
+  const std::string in1254 = engine::joinPath(engine::joinPath(engine::joinPath(root, "Sat\xFD\xFE"), "Veri"),
+                                              "sat\xFD\xFE.mdb");
+  writeSettings(in1254);
+  const std::string before = fileBytes(db);
+
+  struct FixedClock : engine::EnvWrapper {
+    using EnvWrapper::EnvWrapper;
+    std::tm localTime() override {
+      std::tm t{};
+      t.tm_year = 2026 - 1900;
+      t.tm_mon = 0;
+      t.tm_mday = 9;
+      t.tm_hour = 8;
+      t.tm_min = 5;
+      t.tm_sec = 3;
+      return t;
+    }
+  } clock(engine::Env::system());
+  model.backupFlag = 0;
+  backup::yedekle(model, messages, clock, programDir);
+  const std::string copy = engine::joinPath(programDir, "plx09012026080503.ocx");
+  ASSERT_EQ(messages.shown, Strings{"VERİTABANI " + copy + " DİZİNE YEDEKLENDİ "});
+  EXPECT_TRUE(fileBytes(copy) == before);
+
+  basla(ctx);
+  EXPECT_EQ(model.sonuc1, allLines());
+  EXPECT_EQ(model.say, (Counters{"2", "30", "0", "0", "0", "0"}));
+  EXPECT_EQ(tableNames(db), Strings({"fisnoeski", "satislareski", "urunler", "fisno", "satislar"}));
+  EXPECT_EQ(listing(data), std::set<std::string>{"sat\xC4\xB1\xC5\x9F.mdb"});
+  expectSound(db);
 }
 
 // Before a backup the run shows its message and nothing else: an earlier

@@ -9,6 +9,7 @@
 #include <fstream>
 #include <string>
 
+#include "engine/testing/temp_dir.h"
 #include "schema/schema.h"
 #include "schema/tests/fake_engine.h"
 
@@ -17,9 +18,7 @@ namespace schema::testing {
 class SchemaTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (std::filesystem::temp_directory_path() / "karvelta-schema-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    programDir = pattern;
+    programDir = engine::testing::newTemporaryDirectory("karvelta-schema");
     ctx.programDir = programDir;
     dbPath = (std::filesystem::path(programDir) / "satis.mdb").string();
     writeSettings(dbPath);

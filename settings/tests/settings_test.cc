@@ -1,10 +1,11 @@
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <string>
 
+#include "engine/path.h"
 #include "settings/settings.h"
 #include "settings/text_1254.h"
 
@@ -15,18 +16,19 @@ namespace fs = std::filesystem;
 class SettingsFile : public ::testing::Test {
  protected:
   void SetUp() override {
+    std::random_device random;
     dir_ = fs::temp_directory_path() /
-           ("karvelta-settings-" + std::to_string(::getpid()) + "-" +
+           ("karvelta-settings-" + std::to_string(random()) + "-" +
             ::testing::UnitTest::GetInstance()->current_test_info()->name());
     fs::remove_all(dir_);
     fs::create_directories(dir_);
   }
   void TearDown() override { fs::remove_all(dir_); }
 
-  std::string dir() const { return dir_.string(); }
-  std::string file() const { return (dir_ / "PLX.dll").string(); }
+  std::string dir() const { return engine::fromFsPath(dir_); }
+  std::string file() const { return engine::fromFsPath(dir_ / "PLX.dll"); }
   void write(const std::string& bytes) {
-    std::ofstream out(file(), std::ios::binary | std::ios::trunc);
+    std::ofstream out(dir_ / "PLX.dll", std::ios::binary | std::ios::trunc);
     out << bytes;
   }
   std::string ip() const { return settings::ayaroku("ayar", "ip", file()); }
@@ -38,9 +40,16 @@ class SettingsFile : public ::testing::Test {
 TEST_F(SettingsFile, PlainEntryAndItsLocation) {
   write("[ayar]\r\nip=C:/satis/veri.mdb\r\n");
   EXPECT_EQ(ip(), "C:/satis/veri.mdb");
-  EXPECT_EQ(settings::settingsPath(dir()), dir() + "/PLX.dll");
-  EXPECT_EQ(settings::settingsPath(dir() + "/"), dir() + "/PLX.dll");
+  const std::string separator(1, engine::kPathSeparator);
+  EXPECT_EQ(settings::settingsPath(dir()), dir() + separator + "PLX.dll");
+  EXPECT_EQ(settings::settingsPath(dir() + separator), dir() + separator + "PLX.dll");
   EXPECT_EQ(settings::databaseLocation(dir()), "C:/satis/veri.mdb");
+  // A program whose directory is not known finds no settings, not those of
+  // the working directory.
+  fs::current_path(engine::toFsPath(dir()));
+  EXPECT_EQ(settings::databaseLocation(std::nullopt), "");
+  EXPECT_EQ(settings::databaseLocation(std::string()), "");
+  fs::current_path(fs::temp_directory_path());
 }
 
 TEST_F(SettingsFile, NothingFoundGivesEmptyText) {
@@ -134,10 +143,29 @@ TEST(Windows1254, TableAndValidity) {
   EXPECT_FALSE(settings::isValidUtf8("\xDD\x20")) << "1254 letter before a blank";
 }
 
+// A program folder with Turkish letters and a location in code page 1254:
+// both arrive as the right UTF-8 text (on Windows the folder goes to the
+// system as UTF-16, not through the ANSI code page).
+TEST_F(SettingsFile, TurkishProgramFolderAndLocation) {
+  const std::string folder = engine::joinPath(dir(), "Sat\xC4\xB1\xC5\x9F Program\xC4\xB1 \xC4\xB0\xC4\x9F\xC3\xBC");
+  fs::create_directories(engine::toFsPath(folder));
+  {
+    std::ofstream out(engine::toFsPath(settings::settingsPath(folder)), std::ios::binary);
+    out << "[ayar]\r\nip=C:\\Sat\xFD\xFE\\Veri\\sat\xFD\xFE.mdb\r\n";
+  }
+  EXPECT_EQ(settings::databaseLocation(folder), "C:\\Sat\xC4\xB1\xC5\x9F\\Veri\\sat\xC4\xB1\xC5\x9F.mdb");
+}
+
 TEST(ProgramDirectory, HoldsThisExecutable) {
-  const std::string dir = settings::programDirectory();
-  ASSERT_FALSE(dir.empty());
-  EXPECT_TRUE(fs::exists(fs::path(dir) / "karvelta_settings_tests"));
+  const std::optional<std::string> dir = settings::programDirectory();
+  ASSERT_TRUE(dir.has_value());
+  ASSERT_FALSE(dir->empty());
+  EXPECT_FALSE(engine::isPathSeparator(dir->back()));
+#ifdef _WIN32
+  EXPECT_TRUE(fs::exists(engine::toFsPath(*dir) / "karvelta_settings_tests.exe")) << *dir;
+#else
+  EXPECT_TRUE(fs::exists(engine::toFsPath(*dir) / "karvelta_settings_tests")) << *dir;
+#endif
 }
 
 }  // namespace
