@@ -10,14 +10,15 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
+#include <QKeyEvent>
 #include <QTest>
 #include <map>
 #include <string>
 #include <vector>
 
-#include "window/main_window.h"
+#include "window/qt/main_window.h"
 #include "window/model.h"
-#include "window/tests/widget_helpers.h"
+#include "window/qt/testing/widget_helpers.h"
 
 namespace {
 
@@ -297,6 +298,41 @@ TEST_F(Window, KapatAndTheCloseBoxQuitAtOnce) {
   EXPECT_EQ(quits, 1);
   EXPECT_TRUE(view.close());
   EXPECT_EQ(quits, 2);
+}
+
+TEST_F(Window, SpaceAndEnterClickTheFocusedButton) {
+  int backups = 0, runs = 0, quits = 0;
+  view.setActions({.yedekle = [&] { ++backups; }, .basla = [&] { ++runs; },
+                   .quit = [&] { ++quits; }});
+  view.show();
+  view.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&view));
+  auto* yedekle = child<QPushButton>(view, "yedekle");
+  auto* basla = child<QPushButton>(view, "basla");
+  yedekle->setFocus();
+  QTest::keyClick(yedekle, Qt::Key_Space);
+  EXPECT_EQ(backups, 1) << "Space";
+  QTest::keyClick(yedekle, Qt::Key_Return);
+  EXPECT_EQ(backups, 2) << "Return";
+  QTest::keyClick(yedekle, Qt::Key_Enter, Qt::KeypadModifier);
+  EXPECT_EQ(backups, 3) << "Enter on the keypad";
+  // Only the focused button runs, and only once per key.
+  basla->setFocus();
+  QTest::keyClick(basla, Qt::Key_Return);
+  EXPECT_EQ(runs, 1);
+  EXPECT_EQ(backups, 3);
+  // Enter with a modifier is no click; a disabled button takes no Enter.
+  QTest::keyClick(basla, Qt::Key_Return, Qt::ControlModifier);
+  EXPECT_EQ(runs, 1);
+  auto* kapat = child<QPushButton>(view, "kapat");
+  kapat->setFocus();
+  QTest::keyClick(kapat, Qt::Key_Return);
+  EXPECT_EQ(quits, 1);
+  child<QWidget>(view, "Frame1")->setEnabled(true);
+  auto* tabloolustur = child<QPushButton>(view, "tabloolustur");
+  QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+  QApplication::sendEvent(tabloolustur, &enter);
+  EXPECT_EQ(backups + runs + quits, 5);
 }
 
 TEST_F(Window, ScreenshotShowsTheLayout) {

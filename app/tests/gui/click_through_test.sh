@@ -171,7 +171,7 @@ eval "$(x xdotool getwindowgeometry --shell "$main")" || fail "no geometry of wi
 log "main window $main at $X,$Y size ${WIDTH}x$HEIGHT"
 
 # The layout is fixed-size and kept in twips, 15 to a pixel, rounded as the
-# window rounds them (main_window.cc: px).
+# window rounds them (window/layout.h: toPixels at 96 DPI).
 px() { echo $((($1 + 7) / 15)); }
 ((WIDTH == $(px 14460) && HEIGHT == $(px 4980))) ||
   fail "the window is ${WIDTH}x$HEIGHT, the layout is drawn for $(px 14460)x$(px 4980)"
