@@ -7,6 +7,8 @@
 
 #include "engine/error.h"
 #include "engine/in_use.h"
+#include "engine/lock.h"
+#include "engine/recovery.h"
 #include "settings/settings.h"
 
 namespace backup {
@@ -23,11 +25,23 @@ std::string joinPath(const std::string& dir, const std::string& name) {
 // Copies source to destination through a temporary file beside the
 // destination, so that the destination name appears only for a complete,
 // flushed copy. Throws engine::Error on any failure, leaving no file behind.
+//
+// The copy is of the database's last committed state: a rollback journal
+// left by an interrupted change is rolled back first, and when that cannot be
+// done the backup fails rather than copy a half-written file. While it
+// copies, this process holds the database's lock where it can be taken, so
+// that no connection of ours starts a change underneath the copy.
 void copyDatabase(engine::Env& env, const std::string& source, const std::string& programDir,
                   const std::string& name) {
   if (source.empty()) throw engine::Error("no database location in the settings");
+  if (!env.exists(source)) throw engine::Error("the database '" + source + "' does not exist");
   if (engine::isInUseElsewhere(env, source))
     throw engine::Error("the database '" + source + "' is held open by another program");
+  const std::shared_ptr<engine::DatabaseLock> lock =
+      engine::DatabaseLock::acquire(env, source, false);
+  if (!lock->held() && engine::isInUseElsewhere(env, source))
+    throw engine::Error("the database '" + source + "' is held open by another program");
+  engine::recoverDatabase(env, source);
   const std::string destination = joinPath(programDir, name);
   if (env.exists(destination)) throw engine::Error("'" + destination + "' exists already");
 

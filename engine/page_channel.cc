@@ -322,6 +322,7 @@ void PageChannel::recoverJournal() {
 
   auto discard = [&] {
     // Not complete: the database was never touched by that transaction.
+    recovery_ = JournalRecovery::Discarded;
     if (readOnly_) {
       try {
         env_.remove(journal);
@@ -379,6 +380,7 @@ void PageChannel::recoverJournal() {
   jf.reset();
   env_.remove(journal);
   env_.syncDirectory(dir);
+  recovery_ = JournalRecovery::RolledBack;
 }
 
 // --- WriteTransaction ---

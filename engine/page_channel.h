@@ -41,6 +41,13 @@ namespace engine {
 inline constexpr std::size_t kPageSize = 4096;
 using Page = std::array<std::uint8_t, kPageSize>;
 
+// What opening a channel did with a rollback journal it found.
+enum class JournalRecovery {
+  None,        // there was no journal
+  Discarded,   // an incomplete journal: the database had not been touched
+  RolledBack,  // a hot journal: the interrupted change was undone
+};
+
 class PageChannel {
  public:
   // Opens the file; readOnly opens it without write access. A hot journal is
@@ -55,6 +62,7 @@ class PageChannel {
   const std::string& path() const { return path_; }
   bool readOnly() const { return readOnly_; }
   Env& env() { return env_; }
+  JournalRecovery journalRecovery() const { return recovery_; }
 
   // Number of whole pages in the file, including pages appended by the open
   // transaction.
@@ -99,6 +107,7 @@ class PageChannel {
   std::string path_;
   bool readOnly_;
   std::unique_ptr<File> file_;
+  JournalRecovery recovery_ = JournalRecovery::None;
 
   bool inTransaction_ = false;
   std::uint32_t originalPages_ = 0;      // file pages when the transaction began

@@ -13,8 +13,11 @@
 #include <vector>
 
 #include "backup/backup.h"
+#include "engine/engine.h"
 #include "engine/in_use.h"
+#include "engine/page_channel.h"
 #include "engine/testing/fake_env.h"
+#include "engine/testing/interrupted_change.h"
 #include "window/testing/recording_messages.h"
 
 namespace {
@@ -279,6 +282,68 @@ TEST_F(Backup, FixtureDatabaseIsCopiedExactly) {
   run();
   EXPECT_EQ(model_.backupFlag, 1);
   EXPECT_EQ(readAll(program() / "plx05122026183731.ocx"), readAll(fixture));
+}
+
+// A copy of a real database whose rename was cut off by a crash after the
+// journal was written and a changed page reached the file.
+class BackupAfterCrash : public Backup {
+ public:
+  void SetUp() override {
+    Backup::SetUp();
+    const fs::path fixture = fs::path(KARVELTA_FIXTURES_DIR) / "sales-small.mdb";
+    if (!fs::exists(fixture)) GTEST_SKIP() << "no fixture " << fixture;
+    committed_ = readAll(fixture);
+    writeAll(salesPath(), committed_);
+    pointSettingsAt(salesPath().string());
+
+    ASSERT_TRUE(engine::testing::leaveInterruptedChange(salesPath().string(), [&](engine::Env& env) {
+      auto db = engine::makeJetEngine(env)->openDatabase(salesPath().string(), false, false,
+                                                        ";pwd=zorpelnik");
+      db->tableDef("fisno")->rename("fisnoeski");
+    }));
+  }
+
+  fs::path salesPath() const { return root_ / "data" / "sales.mdb"; }
+  fs::path journal() const { return engine::PageChannel::journalPath(salesPath().string()); }
+
+  std::string committed_;
+};
+
+TEST_F(BackupAfterCrash, InterruptedChangeIsRolledBackBeforeTheCopy) {
+  run();
+  EXPECT_EQ(model_.backupFlag, 1);
+  EXPECT_TRUE(readAll(program() / "plx05122026183731.ocx") == committed_);
+  EXPECT_TRUE(readAll(salesPath()) == committed_);
+  EXPECT_FALSE(fs::exists(journal()));
+  EXPECT_FALSE(fs::exists(engine::lockFilePath(salesPath().string())));
+}
+
+TEST_F(BackupAfterCrash, JournalThatCannotBeRolledBackFailsTheBackup) {
+  const std::string halfWritten = readAll(salesPath());
+  const std::string db = salesPath().string();
+  env_.failOpen = [db](const std::string& path, OpenMode mode) {
+    return path == db && mode == OpenMode::ReadWrite;
+  };
+  run();
+  expectFailedUnchanged(0, window::kRed, {});
+  EXPECT_TRUE(readAll(salesPath()) == halfWritten);
+  EXPECT_TRUE(fs::exists(journal()));
+
+  // Once the file can be written again the next backup repairs and copies.
+  env_.failOpen = nullptr;
+  run();
+  EXPECT_EQ(model_.backupFlag, 1);
+  EXPECT_TRUE(readAll(program() / "plx05122026183731.ocx") == committed_);
+}
+
+TEST_F(BackupAfterCrash, JournalOfADatabaseHeldByAnotherProgramIsLeftAlone) {
+  const std::string halfWritten = readAll(salesPath());
+  auto held = engine::Env::system().tryLockExclusive(engine::lockFilePath(salesPath().string()));
+  ASSERT_NE(held, nullptr);
+  run();
+  expectFailedUnchanged(0, window::kRed, {});
+  EXPECT_TRUE(readAll(salesPath()) == halfWritten);
+  EXPECT_TRUE(fs::exists(journal()));
 }
 
 }  // namespace

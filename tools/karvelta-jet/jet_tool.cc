@@ -20,6 +20,7 @@
 #include "engine/error.h"
 #include "engine/jet_database.h"
 #include "engine/long_value.h"
+#include "engine/recovery.h"
 #include "engine/value.h"
 #include "tools/karvelta-jet/sample_database.h"
 
@@ -33,7 +34,8 @@ constexpr const char* kUsage =
     "       karvelta-jet rename DB OLD NEW [--password P]\n"
     "       karvelta-jet create-table DB NAME [--password P]\n"
     "       karvelta-jet new-database DB [--password P]\n"
-    "       karvelta-jet new-sample DIR [--rows N]\n";
+    "       karvelta-jet new-sample DIR [--rows N]\n"
+    "       karvelta-jet recover DB\n";
 
 // The command line after the subcommand: positional arguments and options.
 struct Arguments {
@@ -217,6 +219,23 @@ int newSampleCommand(const Arguments& a, std::ostream& out, engine::Env& env) {
   return 0;
 }
 
+// Rolls back a change that a crash interrupted, and does nothing else; says
+// what it did when there was a journal to deal with.
+int recoverCommand(const Arguments& a, std::ostream& out, engine::Env& env) {
+  requirePositional(a, 1, "DB");
+  switch (engine::recoverDatabase(env, a.positional[0])) {
+    case engine::JournalRecovery::RolledBack:
+      out << "rolled back an interrupted change\n";
+      break;
+    case engine::JournalRecovery::Discarded:
+      out << "removed the journal of a change that never reached the database\n";
+      break;
+    case engine::JournalRecovery::None:
+      break;
+  }
+  return 0;
+}
+
 using Command = std::function<int(const Arguments&, std::ostream&, engine::Env&)>;
 
 // Subcommands by name; later ones (rename, create-table, add-field,
@@ -230,6 +249,7 @@ const std::map<std::string, Command>& commands() {
       {"create-table", createTableCommand},
       {"new-database", newDatabaseCommand},
       {"new-sample", newSampleCommand},
+      {"recover", recoverCommand},
   };
   return table;
 }

@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "engine/env.h"
+#include "engine/page_channel.h"
+#include "engine/testing/interrupted_change.h"
 
 namespace {
 
@@ -150,6 +152,25 @@ TEST_F(ToolTest, RenameAndCreateTable) {
   EXPECT_NE(run({"rename", db, "satislar", "--password", "zorpelnik"}), 0);
   EXPECT_TRUE(out_.str().empty());
   EXPECT_EQ(bytesOf(db), before);
+}
+
+TEST_F(ToolTest, RecoverRollsBackAnInterruptedChangeAndNothingElse) {
+  const std::string db = copy("sales-small.mdb");
+  const std::string committed = bytesOf(db);
+  EXPECT_EQ(run({"recover", db}), 0) << err_.str();
+  EXPECT_TRUE(out_.str().empty()) << "nothing to do, nothing said";
+  EXPECT_TRUE(bytesOf(db) == committed);
+
+  ASSERT_TRUE(engine::testing::leaveInterruptedChange(db, [&](engine::Env& env) {
+    std::ostringstream out, err;
+    jettool::run({"create-table", db, "yeni", "--password", "zorpelnik"}, out, err, env);
+  }));
+  EXPECT_EQ(run({"recover", db}), 0) << err_.str();
+  EXPECT_EQ(out_.str(), "rolled back an interrupted change\n");
+  EXPECT_TRUE(bytesOf(db) == committed);
+  EXPECT_FALSE(fs::exists(engine::PageChannel::journalPath(db)));
+
+  EXPECT_NE(run({"recover", (dir_ / "missing.mdb").string()}), 0);
 }
 
 }  // namespace
