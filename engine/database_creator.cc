@@ -4,7 +4,6 @@
 #include <array>
 #include <bit>
 #include <cstdint>
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -18,6 +17,7 @@
 #include "engine/little_endian.h"
 #include "engine/long_value_writer.h"
 #include "engine/page_channel.h"
+#include "engine/path.h"
 #include "engine/property_map.h"
 #include "engine/row_writer.h"
 #include "engine/table_definition.h"
@@ -665,11 +665,6 @@ void writeEmptyStructure(Env& env, const std::string& path, double created,
   auto file = env.open(path, OpenMode::CreateNew);
   file->write(0, bytes);
   file->sync();
-}
-
-std::string directoryOf(const std::string& path) {
-  std::string dir = std::filesystem::path(path).parent_path().string();
-  return dir.empty() ? std::string(".") : dir;
 }
 
 }  // namespace

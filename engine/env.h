@@ -1,14 +1,17 @@
-// The platform seam: files, locks and the clock.
+// The platform seam: files, locks, the clock and the program's directory.
 //
 // Everything that touches the operating system goes through an Env so that
 // tests can inject a clock, a failing write or a simulated crash with one
-// small subclass. Env::system() is the real thing.
+// small subclass. Env::system() is the real thing: env_posix.cc on Linux,
+// env_windows.cc on Windows (the build takes one of them). Paths are UTF-8
+// text on every platform; the Windows Env hands them to the system as UTF-16.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <ctime>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <utility>
@@ -57,17 +60,25 @@ class Env {
   virtual void syncDirectory(const std::string& dir) = 0;
 
   // Takes an exclusive lock on the whole file at path (created if missing),
-  // visible to other processes. Returns null when the file is locked through
-  // any other open file description, of this process or another; sharing one
-  // lock between connections of one process is the caller's bookkeeping.
+  // visible to other processes. Returns null when the file is locked (Linux:
+  // a lock through any other open file description) or, on Windows, open
+  // through any other handle, of this process or another; sharing one lock
+  // between connections of one process is the caller's bookkeeping. The
+  // Windows lock file goes away when the lock is dropped.
   virtual std::unique_ptr<FileLock> tryLockExclusive(const std::string& path) = 0;
-  // True when some other open file description (another process, in practice)
-  // holds a lock on any byte of an existing file at path. A missing file is
-  // not locked.
+  // True when another process holds an existing file at path in a way that
+  // forbids our writing it. Linux: some other open file description holds a
+  // lock on any byte of it. Windows: another handle has it open for writing,
+  // or denies others reading or writing it (handles of this process that
+  // opened it for writing do not count). A missing file is not locked.
   virtual bool isLockedElsewhere(const std::string& path) = 0;
 
   // The current local date and time, broken down.
   virtual std::tm localTime() = 0;
+
+  // The directory that holds the running program's executable, without a
+  // separator at its end; none when the system cannot tell.
+  virtual std::optional<std::string> programDirectory() = 0;
 
   // Copies the whole content of `from` into `to`, which ends up exactly as
   // long as `from` was when the copy began; nothing is held in memory beyond
@@ -101,6 +112,7 @@ class EnvWrapper : public Env {
   }
   bool isLockedElsewhere(const std::string& path) override { return target_.isLockedElsewhere(path); }
   std::tm localTime() override { return target_.localTime(); }
+  std::optional<std::string> programDirectory() override { return target_.programDirectory(); }
   void copyFileContents(File& from, File& to) override { target_.copyFileContents(from, to); }
 
  private:

@@ -1,11 +1,11 @@
 #include "engine/lock.h"
 
-#include <filesystem>
 #include <map>
 #include <mutex>
 
 #include "engine/error.h"
 #include "engine/in_use.h"
+#include "engine/path.h"
 
 namespace engine {
 
@@ -41,12 +41,7 @@ Error inUse(const std::string& dbPath) {
 
 }  // namespace
 
-std::string canonicalDatabasePath(const std::string& dbPath) {
-  std::error_code ec;
-  std::filesystem::path p = std::filesystem::weakly_canonical(std::filesystem::absolute(dbPath, ec), ec);
-  if (ec) return dbPath;
-  return p.string();
-}
+std::string canonicalDatabasePath(const std::string& dbPath) { return pathKey(dbPath); }
 
 DatabaseLock::~DatabaseLock() {
   std::lock_guard guard(registryMutex);

@@ -2,12 +2,14 @@
 
 #include <algorithm>
 #include <cstring>
+#include <random>
 #include <span>
 #include <utility>
 #include <vector>
 
 #include "engine/error.h"
 #include "engine/little_endian.h"
+#include "engine/path.h"
 
 namespace engine {
 namespace {
@@ -32,20 +34,34 @@ std::uint32_t checksum(std::span<const std::uint8_t> data, std::uint32_t h = 216
 }
 
 // --- journal layout ---
-//   header (32 bytes): magic "PGJRNL01", u32 page size, u32 record count,
-//                      u64 original database length, u32 zero, u32 checksum
-//                      of the 28 bytes before it
-//   record (4104 bytes): u32 page number, the page's old content, u32 checksum
-//                      of the 4100 bytes before it
-constexpr std::array<std::uint8_t, 8> kMagic{'P', 'G', 'J', 'R', 'N', 'L', '0', '1'};
-constexpr std::size_t kHeaderSize = 32;
-constexpr std::size_t kRecordSize = 4 + kPageSize + 4;
+//   header (48 bytes): magic "PGJRNL02", u32 page size, u32 record count,
+//                      u64 original database length, u64 new length, u32
+//                      salt, 8 zero bytes, u32 checksum of the 44 bytes
+//                      before it
+//   record (4140 bytes), one per page the transaction writes, in page order:
+//                      u32 page number, u32 flags (1: the page existed, and
+//                      its old content follows), the old content (zeros for
+//                      an appended page), eight u32 checksums of the new
+//                      content's 512-byte sectors, u32 checksum of the 4136
+//                      bytes before it
+// Every checksum starts from the salt, a new random value per transaction,
+// so that no part of an earlier journal passes for a part of this one.
+constexpr std::array<std::uint8_t, 8> kMagic{'P', 'G', 'J', 'R', 'N', 'L', '0', '2'};
+constexpr std::size_t kHeaderSize = 48;
+constexpr std::size_t kSectorSize = 512;
+constexpr std::size_t kSectors = kPageSize / kSectorSize;
+constexpr std::size_t kRecordOld = 8;
+constexpr std::size_t kRecordSums = kRecordOld + kPageSize;
+constexpr std::size_t kRecordSize = kRecordSums + 4 * kSectors + 4;
+constexpr std::uint32_t kRecordExisted = 1;
 
-std::string directoryOf(const std::string& path) {
-  std::size_t slash = path.find_last_of('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return path.substr(0, slash);
+std::uint32_t salted(std::span<const std::uint8_t> data, std::uint32_t salt) {
+  return checksum(data, 2166136261u ^ salt);
+}
+
+std::uint32_t newSalt() {
+  static std::mt19937 rng{std::random_device{}()};
+  return static_cast<std::uint32_t>(rng());
 }
 
 // Jet 4 keeps a file below 2 GB.
@@ -263,36 +279,48 @@ void PageChannel::commit() {
     // 1. The journal, flushed with its directory entry.
     journalStarted = true;
     {
-      auto jf = env_.open(journal, OpenMode::CreateOrTruncate);
-      std::array<std::uint8_t, kHeaderSize> header{};
+      const std::uint32_t salt = newSalt();
+      std::vector<std::uint8_t> body(kHeaderSize + dirty_.size() * kRecordSize);
+      std::span<std::uint8_t> header(body.data(), kHeaderSize);
       std::copy(kMagic.begin(), kMagic.end(), header.begin());
       put32(header, 8, static_cast<std::uint32_t>(kPageSize));
-      put32(header, 12, static_cast<std::uint32_t>(originals.size()));
+      put32(header, 12, static_cast<std::uint32_t>(dirty_.size()));
       put64(header, 16, originalSize_);
-      put32(header, 28, checksum(std::span<const std::uint8_t>(header).first(28)));
-      std::vector<std::uint8_t> body(kHeaderSize + originals.size() * kRecordSize);
-      std::copy(header.begin(), header.end(), body.begin());
+      put64(header, 24, std::uint64_t{transactionPages_} * kPageSize);
+      put32(header, 32, salt);
+      put32(header, 44, salted(header.first(44), salt));
       std::size_t at = kHeaderSize;
-      for (const auto& [n, old] : originals) {
+      std::size_t old = 0;
+      for (const auto& [n, page] : dirty_) {
         std::span<std::uint8_t> rec(body.data() + at, kRecordSize);
         put32(rec, 0, n);
-        std::copy(old.begin(), old.end(), rec.begin() + 4);
-        put32(rec, 4 + kPageSize, checksum(rec.first(4 + kPageSize)));
+        if (n < originalPages_) {
+          put32(rec, 4, kRecordExisted);
+          std::copy(originals[old].second.begin(), originals[old].second.end(), rec.begin() + kRecordOld);
+          ++old;
+        }
+        for (std::size_t i = 0; i < kSectors; ++i)
+          put32(rec, kRecordSums + 4 * i,
+                checksum(std::span<const std::uint8_t>(page).subspan(i * kSectorSize, kSectorSize)));
+        put32(rec, kRecordSize - 4, salted(rec.first(kRecordSize - 4), salt));
         at += kRecordSize;
       }
+      auto jf = env_.open(journal, OpenMode::CreateOrTruncate);
       jf->write(0, body);
       jf->sync();
     }
     env_.syncDirectory(dir);
 
-    // 2. The new pages, flushed.
+    // 2. The new pages, flushed. From here on the change is stored: a journal
+    // found with every page of it in place is only removed.
     databaseTouched = true;
     for (const auto& [n, page] : dirty_) file_->write(std::uint64_t{n} * kPageSize, page);
     file_->sync();
 
-    // 3. The change is stored once the journal is gone.
+    // 3. The journal is removed. Its removal needs no flush: should a power
+    // cut bring it back, the next open finds the whole change in the file and
+    // removes it again.
     env_.remove(journal);
-    env_.syncDirectory(dir);
   } catch (...) {
     rollback();
     try {
@@ -318,44 +346,91 @@ void PageChannel::commit() {
 void PageChannel::recoverJournal() {
   const std::string journal = journalPath(path_);
   if (!env_.exists(journal)) return;
-  const std::string dir = directoryOf(path_);
 
-  auto discard = [&] {
-    // Not complete: the database was never touched by that transaction.
-    recovery_ = JournalRecovery::Discarded;
-    if (readOnly_) {
-      try {
-        env_.remove(journal);
-      } catch (const Error&) {
-        // Harmless when it stays; a writable open removes it.
-      }
-      return;
+  // A journal that is not complete and valid belongs to a change that never
+  // touched the database: it is removed. So is the journal of a change whose
+  // every page is in the file already (its removal was lost in a power cut),
+  // once the file is flushed. Neither removal needs a flush of its own: a
+  // journal that comes back is judged the same way again.
+  auto remove = [&](JournalRecovery what) {
+    recovery_ = what;
+    try {
+      env_.remove(journal);
+    } catch (const Error&) {
+      if (!readOnly_) throw;  // harmless when it stays; a writable open removes it
     }
-    env_.remove(journal);
-    env_.syncDirectory(dir);
   };
+  auto discard = [&] { remove(JournalRecovery::Discarded); };
 
   auto jf = env_.open(journal, OpenMode::ReadOnly);
-  std::uint64_t size = jf->size();
+  const std::uint64_t size = jf->size();
   if (size < kHeaderSize) return discard();
   std::array<std::uint8_t, kHeaderSize> header{};
   jf->read(0, header);
+  const std::uint32_t salt = get32(header, 32);
   if (!std::equal(kMagic.begin(), kMagic.end(), header.begin()) ||
-      get32(header, 28) != checksum(std::span<const std::uint8_t>(header).first(28)) ||
+      get32(header, 44) != salted(std::span<const std::uint8_t>(header).first(44), salt) ||
       get32(header, 8) != kPageSize)
     return discard();
-  std::uint32_t count = get32(header, 12);
-  std::uint64_t originalSize = get64(header, 16);
-  if (size != kHeaderSize + std::uint64_t{count} * kRecordSize) return discard();
-  // Every record whole and for a page of the original file.
+  const std::uint32_t count = get32(header, 12);
+  const std::uint64_t originalSize = get64(header, 16);
+  const std::uint64_t newSize = get64(header, 24);
+  if (size != kHeaderSize + std::uint64_t{count} * kRecordSize || originalSize % kPageSize != 0 ||
+      newSize % kPageSize != 0 || newSize < originalSize)
+    return discard();
+
+  // Every record whole, in page order, for a page of the change; then where
+  // each page of the file stands: every sector as the change left it (new),
+  // as it was (old), or neither, which means that the file was changed by
+  // someone else since, and the journal is no longer ours to apply.
   std::vector<std::uint8_t> rec(kRecordSize);
+  const std::uint64_t fileSize = file_->size();
+  bool complete = true;
+  bool foreign = false;
+  std::int64_t previous = -1;
   for (std::uint32_t i = 0; i < count; ++i) {
     jf->read(kHeaderSize + std::uint64_t{i} * kRecordSize, rec);
-    std::uint32_t n = get32(rec, 0);
-    if (get32(rec, 4 + kPageSize) != checksum(std::span<const std::uint8_t>(rec).first(4 + kPageSize)) ||
-        std::uint64_t{n} * kPageSize + kPageSize > originalSize)
+    const std::uint32_t n = get32(rec, 0);
+    const bool existed = get32(rec, 4) == kRecordExisted;
+    const std::uint64_t end = std::uint64_t{n} * kPageSize + kPageSize;
+    if (get32(rec, kRecordSize - 4) != salted(std::span<const std::uint8_t>(rec).first(kRecordSize - 4), salt) ||
+        std::int64_t{n} <= previous || end > newSize || existed != (end <= originalSize))
       return discard();
+    previous = n;
+    if (end > fileSize) {
+      complete = false;
+      if (existed) foreign = true;  // the file is shorter than it ever was
+      continue;
+    }
+    Page now{};
+    file_->read(end - kPageSize, now);
+    for (std::size_t k = 0; k < kSectors; ++k) {
+      std::span<const std::uint8_t> sector = std::span<const std::uint8_t>(now).subspan(k * kSectorSize, kSectorSize);
+      const bool isNew = checksum(sector) == get32(rec, kRecordSums + 4 * k);
+      const bool isOld = existed && std::equal(sector.begin(), sector.end(),
+                                               rec.begin() + static_cast<std::ptrdiff_t>(kRecordOld + k * kSectorSize));
+      if (!isNew) complete = false;
+      if (existed && !isNew && !isOld) foreign = true;
+    }
   }
+  if (complete) {
+    // The change reached the file: keep it, flushed, before the journal goes.
+    if (!readOnly_) {
+      file_->sync();
+    } else {
+      try {
+        env_.open(path_, OpenMode::ReadWrite)->sync();
+      } catch (const Error&) {
+        recovery_ = JournalRecovery::Completed;
+        return;  // whole as it is; the journal stays for a writable open
+      }
+    }
+    return remove(JournalRecovery::Completed);
+  }
+  if (foreign)
+    throw Error("the database '" + path_ +
+                "' has a rollback journal that no longer matches it: the file was changed after an "
+                "interrupted change, and neither is touched");
 
   // A hot journal: put the old pages back and cut the file to its length.
   std::unique_ptr<File> writable;
@@ -372,15 +447,14 @@ void PageChannel::recoverJournal() {
   }
   for (std::uint32_t i = 0; i < count; ++i) {
     jf->read(kHeaderSize + std::uint64_t{i} * kRecordSize, rec);
-    std::uint32_t n = get32(rec, 0);
-    target->write(std::uint64_t{n} * kPageSize, std::span<const std::uint8_t>(rec).subspan(4, kPageSize));
+    if (get32(rec, 4) != kRecordExisted) continue;
+    const std::uint32_t n = get32(rec, 0);
+    target->write(std::uint64_t{n} * kPageSize, std::span<const std::uint8_t>(rec).subspan(kRecordOld, kPageSize));
   }
   target->truncate(originalSize);
   target->sync();
   jf.reset();
-  env_.remove(journal);
-  env_.syncDirectory(dir);
-  recovery_ = JournalRecovery::RolledBack;
+  remove(JournalRecovery::RolledBack);
 }
 
 // --- WriteTransaction ---

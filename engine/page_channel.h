@@ -5,27 +5,30 @@
 // Writing. Pages are changed only inside a write transaction (begin, then
 // writePage / allocatePage, then commit or rollback; WriteTransaction does the
 // bracketing). Until commit, written pages stay in memory and readPage and
-// pageCount already show them. commit() makes the change atomic with a
-// rollback journal beside the database, named journalPath(dbPath) (the
-// database path followed by "-journal"):
-//   1. the journal is written: a header (magic, page size, the database's
-//      original length, the number of records, a checksum) and one record per
-//      existing page about to be overwritten (page number, its old content, a
-//      checksum); then the journal and its directory are flushed;
+// pageCount already show them. commit() makes the change atomic and durable
+// with a rollback journal beside the database, named journalPath(dbPath) (the
+// database path followed by "-journal"), in three flushes:
+//   1. the journal is written (the old content of every existing page about to
+//      be overwritten, and checksums of the new content of every page written)
+//      and flushed; then its directory, so that the journal's name is on disk;
 //   2. the new pages are written into the database, appended pages at its
-//      end, and the database is flushed;
-//   3. the journal is removed and the directory flushed.
-// A crash before step 2 leaves the database untouched (a journal that is not
-// complete and valid is simply removed when found); a crash during step 2 or 3
-// leaves a complete journal, which the next open rolls back: the old pages
-// are written back and the file is cut to its original length. A commit that
-// fails with an error rolls back at once; if even that fails, the journal stays
-// and the next open finishes the rollback.
+//      end, and the database is flushed: from here on the change is stored;
+//   3. the journal is removed, without a flush.
+// Opening a database with a valid journal ("hot") judges it by the file: when
+// every page of the change is in the file, the change stands and the journal
+// is removed (a power cut took back the removal of step 3); when every part of
+// every page is either as it was or as the change left it, the old pages are
+// written back and the file is cut to its original length (a cut in step 2);
+// a journal that is not complete and valid is removed (a cut in step 1, the
+// database untouched). A page that matches neither means the file was changed
+// since by someone else: the open is refused and both are left alone. A
+// commit that fails with an error rolls back at once; if even that fails, the
+// journal stays and the next open finishes the rollback. engine/FORMAT.md
+// ("The commit protocol") says why each flush is needed.
 //
-// Opening a database that has a valid ("hot") journal always rolls it back
-// first, also for a read-only open, through a second, writable handle. When
-// the file cannot be opened for writing the open is refused with an Error, so
-// that a half-written file is never read.
+// The rollback on open happens also for a read-only open, through a second,
+// writable handle. When the file cannot be opened for writing the open is
+// refused with an Error, so that a half-written file is never read.
 #pragma once
 
 #include <array>
@@ -46,6 +49,7 @@ enum class JournalRecovery {
   None,        // there was no journal
   Discarded,   // an incomplete journal: the database had not been touched
   RolledBack,  // a hot journal: the interrupted change was undone
+  Completed,   // the change had reached the file; only its journal was left
 };
 
 class PageChannel {
@@ -100,8 +104,6 @@ class PageChannel {
 
  private:
   void recoverJournal();
-  void writeJournal();
-  void rollbackFromJournal();
 
   Env& env_;
   std::string path_;

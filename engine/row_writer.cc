@@ -51,9 +51,9 @@ std::vector<std::uint8_t> encodeRow(const TableDefinition& definition,
     else
       varCount = std::max(varCount, std::size_t{c.varIndex} + 1);
   }
-  std::vector<std::uint8_t> row;
-  append16(row, columnCount);
-  row.resize(2 + fixedEnd, 0);
+  // The column count, then the fixed area, zeroed.
+  std::vector<std::uint8_t> row(2 + fixedEnd, 0);
+  put16(row, 0, columnCount);
   // Variable values by variable index.
   std::vector<std::pair<std::uint16_t, std::size_t>> varColumns;  // (var index, position)
   for (std::size_t i = 0; i < columns.size(); ++i) {

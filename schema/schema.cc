@@ -134,7 +134,10 @@ void basla(Context& ctx) {
 
   attempt([&] { m.sonuc.clear(); });
   attempt([&] { m.sonuc1.clear(); });
-  for (std::string& caption : m.say) attempt([&] { caption = "0"; });
+  // One character through assign(count, char): GCC 12 takes the assignment
+  // of a literal to a string for an overlapping copy (-Wrestrict) in 32-bit
+  // builds, which it is not.
+  for (std::string& caption : m.say) attempt([&] { caption.assign(1, '0'); });
 
   std::string location;
   attempt([&] { location = settings::databaseLocation(ctx.programDir); });

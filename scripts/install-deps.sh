@@ -9,6 +9,8 @@ packages=(
   qt6-base-dev libgl-dev fonts-liberation fonts-liberation2
   mdbtools
   xvfb xdotool x11-utils jq
+  # The Windows build (scripts/build-windows.sh) and its tests under 32-bit Wine.
+  g++-mingw-w64-i686-posix binutils-mingw-w64-i686 googletest wine wine32:i386
 )
 # Node.js and npm run the npm reader; take Debian's only when none is there.
 command -v npm >/dev/null 2>&1 || packages+=(nodejs npm)
@@ -18,6 +20,10 @@ for p in "${packages[@]}"; do
 done
 if ((${#missing[@]})); then
   SUDO=""; [ "$(id -u)" -eq 0 ] || SUDO="sudo"
+  # wine32 is an i386 package.
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    $SUDO dpkg --add-architecture i386
+  fi
   $SUDO apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${missing[@]}"
 fi

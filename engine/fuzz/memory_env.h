@@ -63,6 +63,7 @@ class MemoryEnv : public Env {
     return std::make_unique<FileLock>();
   }
   bool isLockedElsewhere(const std::string&) override { return false; }
+  std::optional<std::string> programDirectory() override { return std::nullopt; }
   std::tm localTime() override {
     std::tm t{};
     t.tm_year = 126;

@@ -22,12 +22,15 @@
 // With loseUnsyncedOnCrash(true), a simulated crash also takes back what a
 // power cut may lose: every write or truncation not yet flushed by
 // File::sync, and every file creation or removal not yet flushed by
-// syncDirectory of its folder (the worst case; renames are not tracked).
+// syncDirectory of its folder (renames are not tracked);
+// loseUnsyncedOnlyOf(files) takes back only what concerns those files, as a
+// disk that wrote the others back first leaves it.
 #pragma once
 
 #include <algorithm>
 #include <cstdint>
 #include <exception>
+#include <functional>
 #include <memory>
 #include <set>
 #include <span>
@@ -36,6 +39,7 @@
 
 #include "engine/env.h"
 #include "engine/error.h"
+#include "engine/path.h"
 
 namespace engine::testing {
 
@@ -73,8 +77,22 @@ class FaultEnv final : public Env {
   int writes() const { return state_->writes; }
   int syncs() const { return state_->syncs; }
 
+  // The power goes off now, between calls: with loseUnsyncedOnCrash, what
+  // was not flushed is lost, and every later call throws SimulatedCrash.
+  void powerCut() {
+    state_->crashed = true;
+    if (state_->loseUnsynced) state_->takeBackUnsynced();
+  }
+
   void denyWriteAccess(const std::string& path) { state_->readOnlyPaths.insert(path); }
   void loseUnsyncedOnCrash(bool on) { state_->loseUnsynced = on; }
+  // Loses, of what was not flushed, only the changes to files for which
+  // `loses` holds (their data, creation and removal); the rest reached the
+  // disk. Disks write back in any order, so any such split can happen.
+  void loseUnsyncedOnlyOf(std::function<bool(const std::string& path)> loses) {
+    state_->loseUnsynced = true;
+    state_->loses = std::move(loses);
+  }
 
   std::unique_ptr<File> open(const std::string& path, OpenMode mode) override {
     state_->checkAlive();
@@ -133,6 +151,7 @@ class FaultEnv final : public Env {
     state_->checkAlive();
     return base_.localTime();
   }
+  std::optional<std::string> programDirectory() override { return base_.programDirectory(); }
 
  private:
   // What a crash takes back (loseUnsyncedOnCrash).
@@ -148,13 +167,9 @@ class FaultEnv final : public Env {
     explicit State(Env& b) : base(b) {}
     Env& base;
     bool loseUnsynced = false;
+    std::function<bool(const std::string&)> loses;  // empty: every file
     std::vector<Undo> undo;
 
-    static std::string directoryOf(const std::string& path) {
-      std::size_t slash = path.find_last_of('/');
-      if (slash == std::string::npos) return ".";
-      return slash == 0 ? "/" : path.substr(0, slash);
-    }
     // Saves what a write of `length` bytes at `offset` (or a truncation to
     // `offset`, length 0) overwrites.
     void recordData(const std::string& path, std::uint64_t offset, std::uint64_t length) {
@@ -176,6 +191,7 @@ class FaultEnv final : public Env {
     }
     void takeBackUnsynced() {
       for (auto it = undo.rbegin(); it != undo.rend(); ++it) {
+        if (loses && !loses(it->path)) continue;
         if (it->type == Undo::Created) {
           base.remove(it->path);
         } else if (it->type == Undo::Removed) {

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
+#include <vector>
 
 #include "engine/error.h"
 #include "engine/page_channel.h"
@@ -111,10 +113,10 @@ TEST(Journal, EveryCutPointLeavesTheFileExactlyBeforeOrAfter) {
       if (::testing::Test::HasFailure()) return;
     }
     EXPECT_GT(n, 2);  // the change has several writes and syncs to cut
-    // A failure is always undone; a crash once the journal's removal is on
-    // disk leaves the change in place (with unflushed changes lost, only the
-    // final directory flush gets there).
-    if (mode == M::Fail || (lose && kind == K::Write)) {
+    // A failure is always undone; a crash keeps the change once the
+    // database's pages are in the file, whether or not the journal's removal
+    // survived.
+    if (mode == M::Fail) {
       EXPECT_EQ(cutsEndingAfter, 0);
     } else {
       EXPECT_GE(cutsEndingAfter, 1);
@@ -185,7 +187,8 @@ TEST(Journal, TornOrForeignJournalIsDiscardedAndTheFileLeftAlone) {
   }
   auto journal = fileBytes(journalOf(db));
   ASSERT_EQ(fileBytes(db), before);  // the database was not touched yet
-  ASSERT_EQ(journal.size(), 32 + 3 * (4 + kPageSize + 4));
+  constexpr std::size_t kHeader = 48, kRecord = 8 + kPageSize + 32 + 4;
+  ASSERT_EQ(journal.size(), kHeader + 5 * kRecord);  // pages 1, 4, 9 and the two appended
 
   auto damaged = [&](auto change) {
     auto j = journal;
@@ -199,8 +202,9 @@ TEST(Journal, TornOrForeignJournalIsDiscardedAndTheFileLeftAlone) {
       damaged([](auto& j) { j.resize(j.size() + 7); }),                   // trailing bytes
       damaged([](auto& j) { j[0] ^= 1; }),                                // magic
       damaged([](auto& j) { j[12] ^= 1; }),                               // record count
-      damaged([](auto& j) { j[32 + 4 + 100] ^= 0x80; }),                  // a record's content
-      damaged([](auto& j) { j[32 + 4104 + 1] = 0x7F; }),                  // a page number
+      damaged([](auto& j) { j[kHeader + 8 + 100] ^= 0x80; }),             // a record's content
+      damaged([](auto& j) { j[kHeader + kRecord + 1] = 0x7F; }),          // a page number
+      damaged([](auto& j) { j[32] ^= 1; }),                               // the salt
       std::vector<std::uint8_t>(5000, 0x5A),                              // something else
   };
   for (std::size_t i = 0; i < variants.size(); ++i) {
@@ -225,12 +229,150 @@ TEST(Journal, RollbackCutsAppendedPages) {
   {
     FaultEnv env(Env::system());
     PageChannel ch(env, db, false);
-    env.arm(FaultEnv::Kind::Sync, FaultEnv::Mode::CrashAfter, 3);  // the database's flush
+    // Writes: create journal, journal body, pages 1, 4, 9, 41 -> crash before page 42.
+    env.arm(FaultEnv::Kind::Write, FaultEnv::Mode::CrashAfter, 6);
     EXPECT_THROW(toyChange(ch), SimulatedCrash);
   }
-  EXPECT_EQ(fileBytes(db).size(), before.size() + 2 * kPageSize);
-  { PageChannel ch(Env::system(), db, false); }
+  EXPECT_EQ(fileBytes(db).size(), before.size() + kPageSize);
+  {
+    PageChannel ch(Env::system(), db, false);
+    EXPECT_EQ(ch.journalRecovery(), JournalRecovery::RolledBack);
+  }
   EXPECT_EQ(fileBytes(db), before);
+}
+
+// Once every page of the change is in the file, the change stands: a journal
+// left beside it (its removal cut off, or lost in a power cut) is only removed.
+TEST(Journal, JournalOfAChangeThatReachedTheFileIsOnlyRemoved) {
+  TempDir dir;
+  std::string ref = dir.copy("sales-small.mdb", "ref.mdb");
+  { PageChannel ch(Env::system(), ref, false); toyChange(ch); }
+  const auto after = fileBytes(ref);
+  for (bool lose : {false, true}) {
+    SCOPED_TRACE(lose);
+    std::string db = dir.copy("sales-small.mdb");
+    {
+      FaultEnv env(Env::system());
+      env.loseUnsyncedOnCrash(lose);
+      PageChannel ch(env, db, false);
+      // Syncs: journal, its directory, the database -> crash after the last.
+      env.arm(FaultEnv::Kind::Sync, FaultEnv::Mode::CrashAfter, 3);
+      EXPECT_THROW(toyChange(ch), SimulatedCrash);
+    }
+    ASSERT_TRUE(std::filesystem::exists(journalOf(db)));
+    {
+      PageChannel ch(Env::system(), db, true);
+      EXPECT_EQ(ch.journalRecovery(), JournalRecovery::Completed);
+    }
+    EXPECT_EQ(fileBytes(db), after);
+    EXPECT_FALSE(std::filesystem::exists(journalOf(db)));
+  }
+}
+
+// A journal that another program's later change has overtaken is neither
+// applied nor removed: rolling it back would undo that change.
+TEST(Journal, JournalOvertakenByAnotherChangeIsRefusedAndLeftAlone) {
+  TempDir dir;
+  std::string db = dir.copy("sales-small.mdb");
+  {
+    FaultEnv env(Env::system());
+    PageChannel ch(env, db, false);
+    env.arm(FaultEnv::Kind::Write, FaultEnv::Mode::CrashAfter, 4);  // page 1 written
+    EXPECT_THROW(toyChange(ch), SimulatedCrash);
+  }
+  auto bytes = fileBytes(db);
+  bytes[4 * kPageSize + 1000] ^= 0xFF;  // page 4: neither its old nor its new content
+  writeBytes(db, bytes);
+  const auto journal = fileBytes(journalOf(db));
+  EXPECT_THROW(PageChannel(Env::system(), db, false), Error);
+  EXPECT_EQ(fileBytes(db), bytes);
+  EXPECT_EQ(fileBytes(journalOf(db)), journal);
+}
+
+// An Env that leaves out one of the flushes a commit asks for: the flush of
+// the journal, of its directory entry, or of the database.
+class SkipOneFlush final : public EnvWrapper {
+ public:
+  enum class Flush { None, Journal, JournalDirectory, Database };
+  SkipOneFlush(Env& base, Flush skip, std::string db)
+      : EnvWrapper(base), skip_(skip), db_(std::move(db)) {}
+
+  std::unique_ptr<File> open(const std::string& path, OpenMode mode) override {
+    const bool skipped = (skip_ == Flush::Journal && path == PageChannel::journalPath(db_)) ||
+                         (skip_ == Flush::Database && path == db_);
+    auto file = target().open(path, mode);
+    if (!skipped) return file;
+    return std::make_unique<NoSync>(std::move(file));
+  }
+  void syncDirectory(const std::string& dir) override {
+    if (skip_ != Flush::JournalDirectory) target().syncDirectory(dir);
+  }
+
+ private:
+  struct NoSync final : FileWrapper {
+    using FileWrapper::FileWrapper;
+    void sync() override {}
+  };
+  Flush skip_;
+  std::string db_;
+};
+
+// Power cuts at every write and flush of a commit, and right after it ends,
+// each losing what was not flushed (of every file, of the journal only, or
+// of the database only): whether some cut leaves the file neither before nor
+// after the change, or loses a change already reported stored.
+bool somePowerCutBreaksTheChange(SkipOneFlush::Flush skip) {
+  TempDir dir;
+  std::string ref = dir.copy("sales-small.mdb", "ref.mdb");
+  const auto before = fileBytes(ref);
+  { PageChannel ch(Env::system(), ref, false); toyChange(ch); }
+  const auto after = fileBytes(ref);
+  const std::string db = dir.path("cut.mdb");
+  const std::string journal = journalOf(db);
+  const std::vector<std::function<bool(const std::string&)>> losses = {
+      [](const std::string&) { return true; },
+      [journal](const std::string& p) { return p == journal; },
+      [db](const std::string& p) { return p == db; },
+  };
+  for (const auto& loses : losses)
+  for (auto [kind, mode] : {std::pair{FaultEnv::Kind::Write, FaultEnv::Mode::CrashAfter},
+                            {FaultEnv::Kind::Write, FaultEnv::Mode::TornCrash},
+                            {FaultEnv::Kind::Sync, FaultEnv::Mode::CrashAfter}}) {
+    for (int n = 1; n < 100; ++n) {
+      writeBytes(db, before);
+      std::filesystem::remove(journal);
+      FaultEnv faults(Env::system());
+      faults.loseUnsyncedOnlyOf(loses);
+      SkipOneFlush env(faults, skip, db);
+      faults.arm(kind, mode, n);
+      try {
+        PageChannel ch(env, db, false);
+        toyChange(ch);
+      } catch (const SimulatedCrash&) {
+      }
+      const bool completed = !faults.fired();
+      if (completed) faults.powerCut();
+      try {
+        PageChannel reopened(Env::system(), db, false);
+      } catch (const Error&) {
+        return true;
+      }
+      const auto now = fileBytes(db);
+      if (completed ? now != after : now != before && now != after) return true;
+      if (completed) break;
+    }
+  }
+  return false;
+}
+
+// Each flush of the commit is needed: without it some power cut breaks the
+// change; with all of them none does.
+TEST(Journal, EveryFlushOfACommitIsNeeded) {
+  using F = SkipOneFlush::Flush;
+  EXPECT_FALSE(somePowerCutBreaksTheChange(F::None));
+  EXPECT_TRUE(somePowerCutBreaksTheChange(F::Journal)) << "the journal's flush";
+  EXPECT_TRUE(somePowerCutBreaksTheChange(F::JournalDirectory)) << "the journal's directory entry";
+  EXPECT_TRUE(somePowerCutBreaksTheChange(F::Database)) << "the database's flush";
 }
 
 }  // namespace

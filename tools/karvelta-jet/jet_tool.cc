@@ -227,6 +227,9 @@ int recoverCommand(const Arguments& a, std::ostream& out, engine::Env& env) {
     case engine::JournalRecovery::RolledBack:
       out << "rolled back an interrupted change\n";
       break;
+    case engine::JournalRecovery::Completed:
+      out << "removed the journal of a change that had reached the database\n";
+      break;
     case engine::JournalRecovery::Discarded:
       out << "removed the journal of a change that never reached the database\n";
       break;
