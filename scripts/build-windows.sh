@@ -12,7 +12,7 @@ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE="${BUILD_TYPE:-Release}" \
   -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DKARVELTA_TESTS="${KARVELTA_WIN_TESTS:-OFF}" "$@" >/dev/null
 cmake --build "$build" -j"$(nproc)"
 mkdir -p "$build/bin"
-for exe in tools/karvelta-jet.exe window/karvelta.exe; do
+for exe in tools/karvelta-jet.exe app/karvelta.exe; do
   if [ -f "$build/$exe" ]; then cp "$build/$exe" "$build/bin/"; fi
 done
 ls "$build/bin"/*.exe
