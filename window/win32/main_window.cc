@@ -373,12 +373,22 @@ void MainWindow::refresh() {
 }
 
 void MainWindow::run(layout::Command command) {
-  if (command == layout::Command::Kapat && !actions_.quit) {
-    PostQuitMessage(0);
+  if (running_) {
+    pending_.push_back(command);
     return;
   }
-  if (const std::function<void()>* action = actionFor(actions_, command)) runAction(*action);
-  refresh();
+  running_ = true;
+  for (std::size_t next = 0;; ++next) {
+    if (command == layout::Command::Kapat && !actions_.quit)
+      PostQuitMessage(0);
+    else if (const std::function<void()>* action = actionFor(actions_, command))
+      runAction(*action);
+    refresh();
+    if (next == pending_.size()) break;
+    command = pending_[next];
+  }
+  pending_.clear();
+  running_ = false;
 }
 
 void MainWindow::onEdit(HWND edit) {

@@ -11,7 +11,8 @@
 // what is hidden or disabled), Enter clicks the focused button and Space is
 // the button's own; Alt+F4 and the close box run the quit action like KAPAT.
 // Messages reach preTranslate() before they are dispatched; runMessageLoop()
-// does that for the program.
+// does that for the program. One action runs at a time: a click that a
+// message box's loop delivers meanwhile runs after the action has ended.
 #pragma once
 
 #include <windows.h>
@@ -93,6 +94,10 @@ class MainWindow {
   std::vector<std::pair<COLORREF, HBRUSH>> brushes_;
   HWND lastFocus_ = nullptr;
   bool refreshing_ = false;
+  // A click that reaches the window while an action runs (from a message
+  // box's loop) waits for that action to end.
+  bool running_ = false;
+  std::vector<layout::Command> pending_;
 
   // What the controls show, to change only what the model changed.
   std::vector<std::string> shownSonuc_, shownSonuc1_, shownItems_;

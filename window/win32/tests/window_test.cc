@@ -312,6 +312,30 @@ TEST_F(Win32Window, MessageBoxOverTheCurrentState) {
   EXPECT_TRUE(IsWindowEnabled(view.hwnd())) << "the window takes input again";
 }
 
+TEST_F(Win32Window, AClickWhileAnActionRunsWaitsForItsEnd) {
+  std::vector<std::string> events;
+  view.setActions({.yedekle = [&] { events.push_back("yedekle"); },
+                   .basla =
+                       [&] {
+                         events.push_back("basla begins");
+                         view.messages().show(" Güncelleme Bitti   ");
+                         events.push_back("basla ends");
+                       },
+                   .quit = [&] { events.push_back("quit"); }});
+  view.show(SW_SHOWNORMAL);
+  t::pump(view);
+  // Clicks delivered by the message box's own loop while it is open.
+  t::closeNextBox([&](const t::Box&) {
+    SendMessageW(control("yedekle"), BM_CLICK, 0, 0);
+    SendMessageW(view.hwnd(), WM_CLOSE, 0, 0);
+  });
+  SendMessageW(control("basla"), BM_CLICK, 0, 0);
+  t::pump(view);
+  EXPECT_EQ(events, (std::vector<std::string>{"basla begins", "basla ends", "yedekle", "quit"}));
+  SendMessageW(control("yedekle"), BM_CLICK, 0, 0);
+  EXPECT_EQ(events.back(), "yedekle") << "the window takes clicks again";
+}
+
 TEST_F(Win32Window, ViewFollowsTheModelAndEditsGoIntoIt) {
   model.sonuc = {"TABLO ADI :fisno"};
   model.sonuc1 = {"TABLO ADI :satislar", "TABLO ADI :satislar SUTUN ADI :urun METİN"};
