@@ -256,6 +256,33 @@ bool PageChannel::globalMapSaysFree(std::uint32_t n) {
   throw Error("the global usage map has an unknown type");
 }
 
+std::vector<PageChannel::MapState> PageChannel::globalMapStates() {
+  const std::uint32_t n = pageCount();
+  std::vector<MapState> states(n, MapState::NotCovered);
+  Page map = readPage(1);
+  MapRow row = findGlobalMapRow(map);
+  auto fill = [&](const Page& bitsPage, std::size_t bitsAt, std::uint64_t first, std::uint64_t bits) {
+    for (std::uint64_t p = first; p < first + bits && p < n; ++p)
+      states[p] = bitSet(bitsPage, bitsAt, static_cast<std::uint32_t>(p - first)) ? MapState::Free
+                                                                                 : MapState::Used;
+  };
+  if (map[row.start] == 0) {
+    fill(map, row.start + 5, get32(map, row.start + 1), (row.end - row.start - 5) * 8);
+    return states;
+  }
+  if (map[row.start] == 1) {
+    for (std::size_t slot = 0; row.start + 1 + 4 * slot + 4 <= row.end; ++slot) {
+      std::uint32_t mapPageNo = get32(map, row.start + 1 + 4 * slot);
+      if (mapPageNo == 0 || mapPageNo >= n) continue;
+      Page mapPage = readPage(mapPageNo);
+      if (mapPage[0] != kUsageMapPage) throw Error("a usage map page has the wrong type");
+      fill(mapPage, 4, std::uint64_t{kPagesPerMapPage} * slot, kPagesPerMapPage);
+    }
+    return states;
+  }
+  throw Error("the global usage map has an unknown type");
+}
+
 void PageChannel::commit() {
   if (!inTransaction_) throw Error("commit without a write transaction");
   if (dirty_.empty()) {

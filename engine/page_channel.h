@@ -36,6 +36,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "engine/env.h"
 
@@ -101,6 +102,14 @@ class PageChannel {
   // cover, which lie beyond the end of the file in a consistent file). For
   // tests and checks; Error when page 1 is not a usage map we understand.
   bool globalMapSaysFree(std::uint32_t n);
+
+  // What the global usage map records for each page of the file, by page
+  // number: Used, Free, or NotCovered when the map's range leaves the page
+  // out (an inline map's start moves forward as the file grows, so the pages
+  // below it are no longer recorded; a reference map may lack the map page of
+  // a range). Error as for globalMapSaysFree.
+  enum class MapState : std::uint8_t { Used, Free, NotCovered };
+  std::vector<MapState> globalMapStates();
 
  private:
   void recoverJournal();

@@ -182,6 +182,12 @@ std::vector<std::uint8_t> encodeTextValue(std::string_view utf8, bool compress) 
   return packed;
 }
 
+std::u32string foldedName(std::string_view name) {
+  std::u32string out;
+  for (std::size_t i = 0; i < name.size();) out.push_back(nextFolded(name, i));
+  return out;
+}
+
 bool caseInsensitiveEqual(std::string_view a, std::string_view b) {
   std::size_t i = 0, j = 0;
   while (i < a.size() && j < b.size())

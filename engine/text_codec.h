@@ -44,5 +44,8 @@ std::vector<std::uint8_t> encodeTextValue(std::string_view utf8, bool compress);
 //   - everything else stands for itself.
 // Invalid UTF-8 bytes compare as themselves.
 bool caseInsensitiveEqual(std::string_view a, std::string_view b);
+// The folded form of a name: two names are caseInsensitiveEqual exactly when
+// their folded forms are equal (a key for sets of names).
+std::u32string foldedName(std::string_view name);
 
 }  // namespace engine

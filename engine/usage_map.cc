@@ -66,6 +66,7 @@ UsageMap UsageMap::decode(std::span<const std::uint8_t> row, PageChannel& channe
       Page p = channel.readPage(mapPage);
       if (p[0] != kPageTypeUsageMap)
         throw Error("page " + std::to_string(mapPage) + " is not a usage map page");
+      map.mapPages_.push_back(mapPage);
       addBits(std::span<const std::uint8_t>(p).subspan(kMapPageData),
               std::uint64_t{kPagesPerMapPage} * i, pageCount, map.pages_);
     }

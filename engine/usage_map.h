@@ -37,11 +37,15 @@ class UsageMap {
   // Pages set in the map, ascending.
   const std::vector<std::uint32_t>& pages() const { return pages_; }
   bool contains(std::uint32_t page) const;
+  // The usage-map pages (type 0x05) a page-indirect map keeps its bitmaps
+  // on, in slot order; empty for an inline map.
+  const std::vector<std::uint32_t>& mapPages() const { return mapPages_; }
 
  private:
   Kind kind_ = Kind::Inline;
   UsageMapRef where_;
   std::vector<std::uint32_t> pages_;
+  std::vector<std::uint32_t> mapPages_;
 };
 
 }  // namespace engine

@@ -5,11 +5,16 @@
 //
 // Every operation either succeeds or is refused with engine::Error, and a
 // refused one leaves the file byte for byte as it was, with no journal left
-// once the database is opened again. A crash, a sanitizer report, a hang or
-// a refused operation that changed the file is a finding.
+// once the database is opened again. When the input passes the integrity
+// check, the file must still pass it after every operation that succeeded,
+// with every count that drifts off by what it was off by before. A crash, a
+// sanitizer report, a hang, a refused operation that changed the file or a
+// change that broke a sound file is a finding.
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
+#include <tuple>
 #include <span>
 #include <string>
 #include <vector>
@@ -17,6 +22,7 @@
 #include "engine/engine.h"
 #include "engine/error.h"
 #include "engine/fuzz/memory_env.h"
+#include "engine/integrity_check.h"
 #include "engine/page_channel.h"
 
 namespace {
@@ -30,9 +36,10 @@ class Session {
 
   bool open() {
     db_.reset();
-    for (const char* connect : {";pwd=zorpelnik", ";pwd="}) {
+    for (const char* password : {"zorpelnik", ""}) {
       try {
-        db_ = engine_->openDatabase(kPath, false, false, connect);
+        db_ = engine_->openDatabase(kPath, false, false, std::string(";pwd=") + password);
+        password_ = password;
         return true;
       } catch (const engine::Error&) {
       }
@@ -41,6 +48,24 @@ class Session {
   }
   engine::Database* db() { return db_.get(); }
 
+  // Drifting counts by definition page and count, as stored less actual.
+  using Drifts = std::vector<std::tuple<std::uint32_t, std::string, std::int64_t>>;
+  // The drifts of the file as it stands when it passes the integrity check.
+  std::optional<Drifts> soundState() {
+    try {
+      const engine::IntegrityReport report = engine::checkDatabaseFile(env_, kPath, password_);
+      if (!report.sound()) return std::nullopt;
+      Drifts drifts;
+      for (const engine::CountDrift& d : report.drifts)
+        drifts.emplace_back(d.page, d.count, d.stored - d.actual);
+      return drifts;
+    } catch (const engine::Error&) {
+      return std::nullopt;
+    }
+  }
+  // From now on a change that succeeds must keep the file sound.
+  void watchIntegrity() { sound_ = soundState(); }
+
   // Runs one operation; when it is refused, the file must be as before.
   template <class Operation>
   void attempt(Operation&& operation) {
@@ -48,6 +73,7 @@ class Session {
     const engine::fuzz::MemoryEnv::Bytes before = env_.contents(kPath);
     try {
       operation(*db_);
+      if (sound_ && soundState() != sound_) __builtin_trap();
       return;
     } catch (const engine::Error&) {
     }
@@ -70,6 +96,8 @@ class Session {
   engine::fuzz::MemoryEnv env_;
   std::unique_ptr<engine::Engine> engine_;
   std::unique_ptr<engine::Database> db_;
+  std::string password_;
+  std::optional<Drifts> sound_;  // set while the file passes the check
 };
 
 void addFields(Session& s, const std::string& table) {
@@ -92,6 +120,7 @@ void addFields(Session& s, const std::string& table) {
 void writeEverything(std::span<const std::uint8_t> input) {
   Session s(input);
   if (!s.open()) return;
+  s.watchIntegrity();
   std::vector<std::string> names;
   try {
     names = s.db()->tableNames();

@@ -29,6 +29,7 @@
 #include "engine/page_channel.h"
 #include "engine/testing/fault_env.h"
 #include "engine/tests/cuts.h"
+#include "engine/tests/integrity_util.h"
 #include "engine/tests/write_test_util.h"
 #include "engine/value.h"
 
@@ -37,6 +38,7 @@ namespace {
 
 using testing::FaultEnv;
 using testing::SimulatedCrash;
+using testutil::expectIntegrity;
 using testutil::FixedClockEnv;
 using testutil::fileBytes;
 using testutil::OtherProcessLock;
@@ -243,6 +245,7 @@ TEST(AddField, CatalogueOnTheSalesDatabase) {
   addCatalogue(path, kPassword, "satislar", kSatislarFields);
   addCatalogue(path, kPassword, "fisno", kFisnoFields);
   expectRowsKept(before, readRows(path, kPassword), "sales-small");
+  expectIntegrity(path, kPassword, "sales-small.mdb");
   {
     JetDatabase db(Env::system(), path, true, kPassword);
     const auto satislar = db.table("satislar");
@@ -274,6 +277,7 @@ TEST(AddField, CatalogueOnAccessMadeFiles) {
       addCatalogue(path, "", "Table3", kFisnoFields);
     }
     expectRowsKept(before, readRows(path, ""), fixture);
+    expectIntegrity(path, "", fixture);
     if (readersAvailable())
       expectReadersRead(path, "", schemaJson(path, ""), fixturePath(fixture));
   }
@@ -317,6 +321,7 @@ TEST(AddField, DefinitionGrowsOntoAFurtherPage) {
               t->definition.layout().terminator.end());
   }
   expectRowsKept(before, readRows(path, kPassword), "grown");
+  expectIntegrity(path, kPassword, "sales-small.mdb");
   if (!readersAvailable()) GTEST_SKIP() << "node or mdbtools missing";
   expectReadersRead(path, kPassword, schemaJson(path, kPassword), fixturePath("sales-small.mdb"));
 }
@@ -356,6 +361,7 @@ TEST(AddField, TheCatalogRowMovesWhenItsPageIsFull) {
     EXPECT_TRUE(DataPage(page, 14).row(18).overflow);
   }
   expectRowsKept(before, readRows(path, kPassword), "moved");
+  expectIntegrity(path, kPassword, "sales-small.mdb");
   if (!readersAvailable()) GTEST_SKIP() << "node or mdbtools missing";
   expectReadersRead(path, kPassword, schemaJson(path, kPassword), filled);
 }
@@ -432,6 +438,7 @@ TEST(AddField, ASecondConnectionOfThisProgramAddsAndTheFirstSeesIt) {
   // And the first connection adds one of its own after it.
   satislar->appendField(createField("teslim", 4));
   EXPECT_EQ(first->tableDef("SATISLAR")->fields().back().name, "teslim");
+  expectIntegrity(path, kPassword, "sales-small.mdb");
 }
 
 TEST(AddField, AutoIncrementOnAnEmptyTable) {
@@ -448,6 +455,7 @@ TEST(AddField, AutoIncrementOnAnEmptyTable) {
   ASSERT_FALSE(fields.empty());
   EXPECT_EQ(fields.back().name, "sayac");
   EXPECT_TRUE(fields.back().autoIncrement);
+  expectIntegrity(path, "", "testV2000.mdb");
 }
 
 TEST(AddField, TextSizes) {

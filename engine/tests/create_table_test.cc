@@ -12,6 +12,7 @@
 #include "engine/testing/fault_env.h"
 #include "engine/tests/catalog_write_util.h"
 #include "engine/tests/cuts.h"
+#include "engine/tests/integrity_util.h"
 
 namespace engine {
 namespace {
@@ -139,6 +140,7 @@ void createAndCheck(const std::string& fixture, const std::string& password,
     before.erase(t);
   }
   EXPECT_EQ(after, before);
+  expectIntegrity(path, password, fixture);
   if (readersAvailable()) {
     std::string schema = commandOutput("mdb-schema '" + path + "' access", path + ".sql");
     EXPECT_NE(schema.find("CREATE TABLE [fisno]\n (\n\t[no]\t\t\tLong Integer\n);"), std::string::npos)
@@ -185,6 +187,7 @@ TEST(CreateTable, TheFirstRowAppendedGetsNumberOne) {
       return true;
     });
     EXPECT_EQ(numbers, (std::vector<std::string>{"1", "2"})) << fixture;
+    expectIntegrity(path, password, fixture);
     if (readersAvailable()) {
       EXPECT_EQ(commandOutput("mdb-export '" + path + "' fisno", path + ".csv"), "no\n1\n2\n");
       expectReadersRead(path, password);
@@ -265,6 +268,7 @@ TEST(CreateTable, AFullCatalogIndexRefusesTheTableAndKeepsTheOthers) {
     JetDatabase jet(Env::system(), path, true, kSalesPassword);
     expectIndexesMatchRows(jet.channel(), kCatalogPage);
   }
+  expectIntegrity(path, kSalesPassword, "sales-small.mdb");
   if (readersAvailable())
     expectReadersRead(path, kSalesPassword, "--rows-like '" KARVELTA_FIXTURES_DIR "/sales-small.mdb'");
 }

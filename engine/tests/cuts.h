@@ -13,6 +13,7 @@
 #include "engine/jet_database.h"
 #include "engine/page_channel.h"
 #include "engine/testing/fault_env.h"
+#include "engine/tests/integrity_util.h"
 #include "engine/tests/write_test_util.h"
 
 namespace engine::testutil {
@@ -81,8 +82,8 @@ using DatabaseOperation = std::function<void(Env&, const std::string& path)>;
 
 // Runs the operation on a copy of the fixture under every cut: after
 // reopening with the real Env (which rolls back a journal left behind) the
-// file is byte for byte as before or as after the uncut operation, and no
-// journal is left. Returns the path of the copy the uncut operation changed,
+// file is byte for byte as before or as after the uncut operation, passes the
+// integrity check, and no journal is left. Returns the path of the copy the uncut operation changed,
 // for further checks.
 inline std::string expectAllOrNothing(const TempDir& dir, const std::string& fixture,
                                       const std::string& password, const DatabaseOperation& op) {
@@ -92,6 +93,7 @@ inline std::string expectAllOrNothing(const TempDir& dir, const std::string& fix
   op(clock, reference);
   const auto after = fileBytes(reference);
   EXPECT_NE(before, after);
+  expectIntegrity(reference, password, fixture);
   const std::string path = dir.path("cut.mdb");
   int endedAfter = 0;
   forEveryCut(
@@ -106,6 +108,7 @@ inline std::string expectAllOrNothing(const TempDir& dir, const std::string& fix
         const auto now = fileBytes(path);
         EXPECT_TRUE(now == before || now == after) << fixture << " " << cut.name();
         EXPECT_FALSE(std::filesystem::exists(PageChannel::journalPath(path))) << cut.name();
+        expectIntegrity(path, password, fixture);
         if (now == after) ++endedAfter;
         if (!fired) {
           EXPECT_EQ(now, after) << cut.name();

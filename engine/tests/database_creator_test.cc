@@ -19,6 +19,7 @@
 #include "engine/testing/fault_env.h"
 #include "engine/tests/catalog_write_util.h"
 #include "engine/tests/cuts.h"
+#include "engine/tests/integrity_util.h"
 #include "engine/text_codec.h"
 
 namespace engine {
@@ -98,6 +99,9 @@ TEST(NewDatabase, OpensWithItsPasswordOnly) {
   createDatabase(clock, turkish, longest);
   EXPECT_EQ(JetDatabase(Env::system(), turkish, true, longest).header().password(), longest);
   EXPECT_THROW(createDatabase(clock, dir.path("nul.mdb"), std::string("a\0b", 3)), Error);
+  for (const auto& [file, password] : std::vector<std::pair<std::string, std::string>>{
+           {locked, kSalesPassword}, {open, ""}, {turkish, longest}})
+    expectIntegrity(file, password);
 
   if (readersAvailable()) {
     EXPECT_EQ(commandOutput("mdb-ver '" + locked + "'", dir.path("ver.txt")), "JET4\n");
@@ -327,6 +331,7 @@ TEST(NewDatabase, TakesTablesFieldsRenamesAndRows) {
         EXPECT_EQ(d.realIndexes()[i].uniqueEntryCount, distinct[i]) << name;
     }
   }
+  expectIntegrity(path, kSalesPassword);
   if (readersAvailable()) {
     expectReadersRead(path, kSalesPassword);
     const std::string tables = commandOutput("mdb-tables -1 '" + path + "'", dir.path("t.txt"));
@@ -351,6 +356,7 @@ TEST(NewDatabase, CutCreationLeavesNoFileOrAWholeOne) {
       [&](const Cut& cut, bool threw, bool) {
         if (std::filesystem::exists(path)) {
           EXPECT_EQ(fileBytes(path), whole) << cut.name();
+          expectIntegrity(path, kSalesPassword);
           ++ended;
         } else {
           ++absent;

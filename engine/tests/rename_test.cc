@@ -10,6 +10,7 @@
 #include "engine/testing/fault_env.h"
 #include "engine/tests/catalog_write_util.h"
 #include "engine/tests/cuts.h"
+#include "engine/tests/integrity_util.h"
 
 namespace engine {
 namespace {
@@ -64,6 +65,7 @@ void renameAndCheck(const std::string& fixture, const std::string& password,
       EXPECT_FALSE(db.table(from).has_value());
     }
   }
+  expectIntegrity(path, password, fixture);
   if (readersAvailable())
     expectReadersRead(path, password,
                       "--rows-like '" + std::string(KARVELTA_FIXTURES_DIR) + "/" + fixture +
@@ -100,6 +102,7 @@ TEST(Rename, LongNamesOnACatalogWithMovedRows) {
   EXPECT_EQ(db.tables().size(), order.size());
   TableRows after = allRows(path, kSalesPassword);
   EXPECT_EQ(after.size(), before.size());
+  expectIntegrity(path, kSalesPassword, "sales-updated.mdb");
   if (readersAvailable())
     expectReadersRead(path, kSalesPassword,
                       "--rows-like '" KARVELTA_FIXTURES_DIR "/sales-updated.mdb' --renamed " + renamed);
@@ -117,6 +120,7 @@ TEST(Rename, SameNameInOtherLetterCaseIsTheSameTable) {
   ASSERT_TRUE(t.has_value());
   EXPECT_EQ(t->entry.name, "FisNo");
   expectIndexesMatchRows(db.channel(), kCatalogPage);
+  expectIntegrity(path, kSalesPassword, "sales-small.mdb");
 }
 
 TEST(Rename, RefusalsLeaveTheFileUnchanged) {
@@ -145,6 +149,7 @@ TEST(Rename, RefusalsLeaveTheFileUnchanged) {
   EXPECT_EQ(fileBytes(path), original);
   // A name of 64 characters is accepted.
   EXPECT_NO_THROW(renameIn(Env::system(), path, kSalesPassword, "fisno", std::string(64, 'a')));
+  expectIntegrity(path, kSalesPassword, "sales-small.mdb");
 }
 
 TEST(Rename, CostDoesNotDependOnTheRows) {

@@ -22,6 +22,7 @@
 #include "engine/testing/fault_env.h"
 #include "engine/tests/catalog_write_util.h"
 #include "engine/tests/cuts.h"
+#include "engine/tests/integrity_util.h"
 #include "engine/tests/write_test_util.h"
 #include "engine/text_codec.h"
 #include "engine/unicode_compression.h"
@@ -232,6 +233,7 @@ TEST_F(RowAppend, ValuesOfEveryTypeReadBackThroughEveryReader) {
     EXPECT_EQ(d.rowCount(), 5u);
     EXPECT_EQ(d.lastAutoNumber(), 5u);
   }
+  testutil::expectIntegrity(path, "", "access2000-blank.mdb");
   // Stored forms: compressed text only in the compressed column and only
   // for Latin-1 text of more than two characters; the three long-value forms.
   const auto metin = storedBytes(path, "metin");
@@ -295,6 +297,7 @@ TEST_F(RowAppend, NumberingFollowsTheTablesCounterAndExistingPages) {
   EXPECT_EQ(after.back(),
             "{\"no\":41,\"tarih\":null,\"urun\":\"Şeker\",\"fiyat\":\"-2.5000\",\"adet\":null,"
             "\"toplam\":null,\"fisno\":null,\"aciklama\":" + jsonString(repeat("ğ", 3000)) + "}");
+  testutil::expectIntegrity(sales, testutil::kSalesPassword, "sales-small.mdb");
   if (readersAvailable()) expectReadersRead(sales, testutil::kSalesPassword);
 }
 
@@ -341,6 +344,7 @@ TEST_F(RowAppend, ManyRowsInBoundedCommitsKeepPagesAndMapsRight) {
   EXPECT_EQ(owned.pages(), dataPages);
   EXPECT_EQ(free.pages(), std::vector<std::uint32_t>{dataPages.back()});
   EXPECT_EQ(rowsOnPages, static_cast<std::size_t>(kRows));
+  testutil::expectIntegrity(path, "", "access2000-blank.mdb");
   if (readersAvailable()) expectReadersRead(path, "");
 }
 
@@ -366,6 +370,7 @@ TEST_F(RowAppend, RefusedValuesChangeNothing) {
     EXPECT_NO_THROW(appendValues(db.channel(), table, {{"metin", FieldValue::ofText(std::string(255, 'x'))}}));
   }
   EXPECT_EQ(rowLines(path, "kayit").size(), 1u);
+  testutil::expectIntegrity(path, "", "access2000-blank.mdb");
 
   // A table with an index (urunler's primary key) is refused.
   const std::string sales = dir.copy("sales-small.mdb", "sales.mdb");
@@ -415,6 +420,7 @@ TEST_F(RowAppend, CutWritesAndFlushesLeaveWholeCommits) {
             EXPECT_EQ(d.rowCount(), rows.size()) << what;
             EXPECT_EQ(d.lastAutoNumber(), rows.size()) << what;
           }
+          testutil::expectIntegrity(path, "", "access2000-blank.mdb");
           for (std::size_t i = 0; i < rows.size(); ++i)
             ASSERT_NE(rows[i].find("\"no\":" + std::to_string(i + 1) + ",\"metin\":\"kesik " +
                                    std::to_string(i) + "\""),

@@ -13,6 +13,7 @@
 #include "engine/table_writer.h"
 #include "engine/text_codec.h"
 #include "engine/tests/catalog_write_util.h"
+#include "engine/tests/integrity_util.h"
 
 namespace engine {
 namespace {
@@ -89,6 +90,7 @@ TEST(TableWriter, ARowThatOutgrowsItsFullPageMoves) {
   check("kisa", true);
   update(wide);
   check(wide, true);
+  expectIntegrity(path, kSalesPassword, "sales-small.mdb");
   if (readersAvailable()) expectReadersRead(path, kSalesPassword);
 }
 
@@ -111,6 +113,7 @@ TEST(TableWriter, AppendKeepsAPrimaryKeyIndexAndItsCounts) {
   EXPECT_THROW(appendRow(db.channel(), page, {{"kod", text("Ç01")}}), Error);
   EXPECT_THROW(appendRow(db.channel(), page, {{"ad", text("adsiz")}}), Error);
   EXPECT_EQ(fileBytes(path), bytes);
+  expectIntegrity(path, kSalesPassword, "sales-small.mdb");
   if (readersAvailable()) expectReadersRead(path, kSalesPassword);
 }
 

@@ -15,6 +15,7 @@
 
 #include "engine/engine.h"
 #include "engine/env.h"
+#include "engine/integrity_check.h"
 #include "schema/schema.h"
 #include "schema/tests/expected_catalogue.h"
 
@@ -197,6 +198,16 @@ class EndToEnd : public ::testing::Test {
     EXPECT_EQ(model.sinir, "100");
   }
 
+  // The engine's integrity check finds nothing wrong (these files keep every
+  // count exact, so nothing drifts either).
+  void expectSound(const std::string& db) {
+    const engine::IntegrityReport report = engine::checkDatabaseFile(engine::Env::system(), db, "zorpelnik");
+    std::string lines;
+    for (const engine::IntegrityProblem& p : report.problems) lines += engine::formatProblem(p) + "\n";
+    EXPECT_TRUE(report.sound()) << lines;
+    EXPECT_TRUE(report.drifts.empty());
+  }
+
   // Both readers read the whole file cleanly and agree; its schema is the
   // expected one, and the rows of every table of the original (under its
   // name after the renames) are as they were there.
@@ -247,6 +258,7 @@ TEST_F(EndToEnd, SalesSmallSetAsideAndBuiltThenEverythingExists) {
   expectLastEntryInFields();
   EXPECT_TRUE(fileBytes(db) == afterFirst) << "the refused run changed the file";
   EXPECT_EQ(listing(programDir), files);
+  expectSound(db);
 
   if (!readersAvailable()) GTEST_SKIP() << "node, tools/readers/node_modules or mdbtools missing";
   expectReadersRead(db,
@@ -299,6 +311,7 @@ TEST_F(EndToEnd, SalesUpdatedKeepsItsTablesAndGainsTheMissingFields) {
   EXPECT_EQ(model.sonuc, allLines());
   EXPECT_EQ(model.say, (Counters{"0", "0", "2", "30", "0", "0"}));
   EXPECT_TRUE(fileBytes(db) == afterFirst) << "the refused run changed the file";
+  expectSound(db);
 
   if (!readersAvailable()) GTEST_SKIP() << "node, tools/readers/node_modules or mdbtools missing";
   expectReadersRead(db,
@@ -324,6 +337,7 @@ TEST_F(EndToEnd, SalesWithoutFisnoRenamesOnlySatislar) {
   EXPECT_EQ(std::count(tables.begin(), tables.end(), "fisnoeski"), 0);
   EXPECT_EQ(std::set<std::string>(tables.begin(), tables.end()),
             (std::set<std::string>{"satislareski", "urunler", "fisno", "satislar"}));
+  expectSound(db);
 
   if (!readersAvailable()) GTEST_SKIP() << "node, tools/readers/node_modules or mdbtools missing";
   expectReadersRead(db,

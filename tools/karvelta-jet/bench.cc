@@ -2,6 +2,9 @@
 // ratio of the two. Opening reads the header and the catalog only, so the
 // ratio should stay near 1 however many rows the tables hold.
 //
+// Also the integrity check (karvelta-jet check) of the sales databases, with
+// the pages it reads; it reads every page, so it grows with the file.
+//
 //   karvelta-jet-bench [FIXTURES_DIR] [benchmark flags]
 #include <benchmark/benchmark.h>
 
@@ -12,6 +15,7 @@
 #include <string>
 
 #include "engine/env.h"
+#include "engine/integrity_check.h"
 #include "engine/jet_database.h"
 
 namespace {
@@ -54,6 +58,25 @@ void openAndCatalog(benchmark::State& state, const std::string& file) {
       static_cast<double>(env.bytesRead) / 1024.0 / static_cast<double>(state.iterations());
 }
 
+// On a copy in the temporary folder: the check takes the database's lock
+// file beside it.
+void check(benchmark::State& state, const std::string& file) {
+  const std::filesystem::path copy = std::filesystem::temp_directory_path() / ("karvelta-check-bench-" + file);
+  std::filesystem::copy_file(gFixtures + "/" + file, copy, std::filesystem::copy_options::overwrite_existing);
+  std::filesystem::permissions(copy, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+  const std::string path = copy.string();
+  CountingEnv env(engine::Env::system());
+  std::size_t problems = 0;
+  for (auto _ : state) {
+    problems = engine::checkDatabaseFile(env, path, "zorpelnik").problems.size();
+    benchmark::DoNotOptimize(problems);
+  }
+  state.counters["problems"] = static_cast<double>(problems);
+  state.counters["pages_read_per_check"] = static_cast<double>(env.bytesRead) / 4096.0 /
+                                           static_cast<double>(state.iterations());
+  std::filesystem::remove(copy);
+}
+
 // Keeps the time of each benchmark for the ratio printed at the end.
 class RatioReporter : public benchmark::ConsoleReporter {
  public:
@@ -83,6 +106,9 @@ int main(int argc, char** argv) {
   benchmark::RegisterBenchmark("open_and_catalog/sales-large.mdb", openAndCatalog,
                                std::string("sales-large.mdb"))
       ->Unit(benchmark::kMicrosecond);
+  for (const char* file : {"sales-small.mdb", "sales-manytables.mdb", "sales-large.mdb"})
+    benchmark::RegisterBenchmark((std::string("check/") + file).c_str(), check, std::string(file))
+        ->Unit(benchmark::kMillisecond);
   benchmark::Initialize(&argc, argv);
   RatioReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);

@@ -18,6 +18,7 @@
 #include "engine/database_creator.h"
 #include "engine/engine.h"
 #include "engine/error.h"
+#include "engine/integrity_check.h"
 #include "engine/jet_database.h"
 #include "engine/long_value.h"
 #include "engine/recovery.h"
@@ -35,7 +36,8 @@ constexpr const char* kUsage =
     "       karvelta-jet create-table DB NAME [--password P]\n"
     "       karvelta-jet new-database DB [--password P]\n"
     "       karvelta-jet new-sample DIR [--rows N]\n"
-    "       karvelta-jet recover DB\n";
+    "       karvelta-jet recover DB\n"
+    "       karvelta-jet check DB [--password P]\n";
 
 // The command line after the subcommand: positional arguments and options.
 struct Arguments {
@@ -219,6 +221,19 @@ int newSampleCommand(const Arguments& a, std::ostream& out, engine::Env& env) {
   return 0;
 }
 
+// Checks the whole file (engine/integrity_check.h) without changing it:
+// prints one line per problem and exits 1 when there is any, prints nothing
+// for a sound file.
+int checkCommand(const Arguments& a, std::ostream& out, engine::Env& env) {
+  requirePositional(a, 1, "DB");
+  const engine::IntegrityReport report =
+      engine::checkDatabaseFile(env, a.positional[0], option(a, "--password"));
+  for (const engine::IntegrityProblem& p : report.problems) out << engine::formatProblem(p) << "\n";
+  if (report.unlisted > 0) out << report.unlisted << " further problems not listed\n";
+  out.flush();
+  return report.sound() ? 0 : 1;
+}
+
 // Rolls back a change that a crash interrupted, and does nothing else; says
 // what it did when there was a journal to deal with.
 int recoverCommand(const Arguments& a, std::ostream& out, engine::Env& env) {
@@ -253,6 +268,7 @@ const std::map<std::string, Command>& commands() {
       {"new-database", newDatabaseCommand},
       {"new-sample", newSampleCommand},
       {"recover", recoverCommand},
+      {"check", checkCommand},
   };
   return table;
 }

@@ -173,4 +173,32 @@ TEST_F(ToolTest, RecoverRollsBackAnInterruptedChangeAndNothingElse) {
   EXPECT_NE(run({"recover", (dir_ / "missing.mdb").string()}), 0);
 }
 
+// check: silent on a sound file, one line a problem and exit 1 on a damaged
+// one, a refusal beside a journal; the file is never changed.
+TEST_F(ToolTest, CheckReportsProblemsAndChangesNothing) {
+  const std::string db = copy("sales-small.mdb");
+  EXPECT_EQ(run({"check", db, "--password", "zorpelnik"}), 0) << err_.str();
+  EXPECT_EQ(out_.str(), "");
+  EXPECT_EQ(err_.str(), "");
+
+  // fisno's definition (page 24) counts one row more than the table holds.
+  std::string bytes = bytesOf(db);
+  bytes[24 * 4096 + 16] = 6;
+  std::ofstream(db, std::ios::binary | std::ios::trunc) << bytes;
+  EXPECT_EQ(run({"check", db, "--password", "zorpelnik"}), 1);
+  EXPECT_EQ(lines(), std::vector<std::string>{"page 24, table fisno: the definition counts 6 rows, the table holds 5"});
+  EXPECT_TRUE(bytesOf(db) == bytes);
+
+  ASSERT_TRUE(engine::testing::leaveInterruptedChange(db, [&](engine::Env& env) {
+    std::ostringstream out, err;
+    jettool::run({"create-table", db, "yeni", "--password", "zorpelnik"}, out, err, env);
+  }));
+  const std::string halfWritten = bytesOf(db);
+  EXPECT_EQ(run({"check", db, "--password", "zorpelnik"}), 1);
+  EXPECT_NE(err_.str().find("rollback journal"), std::string::npos) << err_.str();
+  EXPECT_TRUE(bytesOf(db) == halfWritten);
+  EXPECT_TRUE(fs::exists(engine::PageChannel::journalPath(db)));
+  EXPECT_NE(run({"check", db, "extra"}), 0);
+}
+
 }  // namespace

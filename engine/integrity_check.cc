@@ -1,0 +1,844 @@
+#include "engine/integrity_check.h"
+
+#include <algorithm>
+#include <map>
+#include <set>
+#include <utility>
+
+#include "engine/byte_reader.h"
+#include "engine/catalog.h"
+#include "engine/data_page.h"
+#include "engine/error.h"
+#include "engine/in_use.h"
+#include "engine/index_key.h"
+#include "engine/jet_database.h"
+#include "engine/lock.h"
+#include "engine/long_value.h"
+#include "engine/row.h"
+#include "engine/table_definition.h"
+#include "engine/table_writer.h"
+#include "engine/text_codec.h"
+#include "engine/usage_map.h"
+
+namespace engine {
+namespace {
+
+constexpr std::uint8_t kPageTypeHeader = 0x00;
+constexpr std::uint8_t kPageTypeIndexNode = 0x03;
+constexpr std::uint8_t kPageTypeIndexLeaf = 0x04;
+constexpr std::size_t kOwnerOffset = 4;
+constexpr std::size_t kFreeSpaceOffset = 2;
+constexpr std::size_t kDefinitionPageHeader = 8;
+constexpr std::size_t kIndexPrevPage = 12;
+constexpr std::size_t kIndexNextPage = 16;
+constexpr std::size_t kIndexTailPage = 20;
+constexpr std::size_t kIndexMaskOffset = 27;
+constexpr std::size_t kRowPointerSize = 4;  // the row named at the end of a leaf entry
+constexpr std::size_t kChainPointerSize = 4;
+constexpr std::uint16_t kGeneralSortOrder = 0x0409;
+constexpr std::uint8_t kIndexAscending = 0x01;
+constexpr std::uint8_t kIndexUnique = 0x01;
+constexpr std::uint8_t kIndexIgnoreNulls = 0x02;
+constexpr int kMaxOverflowHops = 4;
+constexpr std::uint8_t kTableTypeUser = 0x4E;
+constexpr std::uint8_t kTableTypeSystem = 0x53;
+
+// What a page is used for, as the structures that reach it say.
+enum class Use : std::uint8_t {
+  None,
+  Header,
+  GlobalMap,
+  Definition,  // a page of a table definition
+  MapRows,     // a data page holding usage-map rows (shared by many maps)
+  MapPage,     // a bitmap page (type 0x05) of a page-indirect usage map
+  Data,        // a data page holding a table's rows
+  Index,       // a page of an index
+  LongValue,   // an LVAL page
+};
+
+struct PageInfo {
+  std::uint8_t type = 0;
+  std::uint32_t owner = 0;  // bytes 4..7: the owning definition page
+  bool longValue = false;   // "LVAL" at offset 4
+  bool empty = false;       // all zeros
+};
+
+struct Claim {
+  Use use = Use::None;
+  int table = -1;
+};
+
+struct TableInfo {
+  CatalogEntry entry;
+  std::optional<TableDefinition> definition;
+};
+
+// The entries an index should hold, from the rows; given up (with the reason)
+// as soon as one row's key cannot be computed.
+struct ExpectedEntries {
+  bool computable = true;
+  std::string why;
+  std::vector<IndexEntry> entries;
+};
+
+std::string pageText(std::uint32_t page) { return "page " + std::to_string(page); }
+std::string rowText(RowId id) {
+  return "row " + std::to_string(id.row) + " of page " + std::to_string(id.page);
+}
+
+bool sameKey(const IndexEntry& a, const IndexEntry& b) {
+  return a.size() == b.size() && a.size() >= kRowPointerSize &&
+         std::equal(a.begin(), a.end() - static_cast<std::ptrdiff_t>(kRowPointerSize), b.begin());
+}
+
+RowId entryRow(const IndexEntry& e) {
+  const std::size_t n = e.size();
+  return RowId{std::uint32_t{e[n - 4]} << 16 | std::uint32_t{e[n - 3]} << 8 | e[n - 2],
+               e[n - 1]};
+}
+
+struct RowOrder {
+  bool operator()(RowId a, RowId b) const {
+    return std::pair(a.page, a.row) < std::pair(b.page, b.row);
+  }
+};
+
+class Checker {
+ public:
+  explicit Checker(PageChannel& channel) : channel_(channel), source_(pageSourceOf(channel)) {}
+
+  IntegrityReport run() {
+    pageCount_ = channel_.pageCount();
+    if (pageCount_ < 3) {
+      problem(std::nullopt, -1,
+              "the file has " + std::to_string(pageCount_) + " pages, fewer than any database");
+      return std::move(report_);
+    }
+    readPageInfo();
+    claim(0, Use::Header, -1);
+    claim(1, Use::GlobalMap, -1);
+    if (pages_[0].type != kPageTypeHeader) problem(0u, -1, "the header page has type " + typeText(0));
+    if (pages_[1].type != kPageTypeData) problem(1u, -1, "the global usage map is not a data page");
+
+    std::optional<Catalog> catalog;
+    try {
+      catalog = Catalog::read(channel_);
+    } catch (const Error& e) {
+      problem(kCatalogPage, -1, std::string("the catalog cannot be read: ") + e.what());
+    }
+    if (catalog) {
+      checkCatalog(*catalog);
+      for (int t = 0; t < static_cast<int>(tables_.size()); ++t)
+        if (tables_[t].definition) checkTable(t);
+      checkLongValuePages();
+    }
+    checkPageUse(catalog.has_value());
+    return std::move(report_);
+  }
+
+ private:
+  // --- reporting ---
+
+  void problem(std::optional<std::uint32_t> page, int table, std::string message) {
+    if (report_.problems.size() >= IntegrityReport::kMaxListedProblems) {
+      ++report_.unlisted;
+      return;
+    }
+    report_.problems.push_back(
+        IntegrityProblem{page, table >= 0 ? tables_[table].entry.name : std::string(), std::move(message)});
+  }
+
+  void drift(int t, std::string count, std::int64_t stored, std::int64_t actual) {
+    report_.drifts.push_back(CountDrift{tables_[t].definition->page(), tables_[t].entry.name,
+                                        std::move(count), stored, actual});
+  }
+
+  bool isSystemTable(int t) const { return (tables_[t].entry.flags & kSystemObjectFlags) != 0; }
+
+  std::string typeText(std::uint32_t page) const {
+    const PageInfo& p = pages_[page];
+    if (p.type == kPageTypeData && p.longValue) return "LVAL";
+    static const char* const names[] = {"0x00", "data", "table definition", "index node",
+                                        "index leaf", "usage map"};
+    if (p.type < 6) return names[p.type];
+    return "0x" + formatHex(p.type);
+  }
+  static std::string formatHex(std::uint8_t b) {
+    static const char* const digits = "0123456789abcdef";
+    return {digits[b >> 4], digits[b & 15]};
+  }
+
+  std::string useText(Use use, int table) const {
+    const std::string of = table >= 0 ? " of table " + tables_[table].entry.name : std::string();
+    switch (use) {
+      case Use::None: return "nothing";
+      case Use::Header: return "the header";
+      case Use::GlobalMap: return "the global usage map";
+      case Use::Definition: return "the definition" + of;
+      case Use::MapRows: return "usage-map rows";
+      case Use::MapPage: return "a usage-map page" + of;
+      case Use::Data: return "a data page" + of;
+      case Use::Index: return "an index page" + of;
+      case Use::LongValue: return "a long-value page" + of;
+    }
+    return "nothing";
+  }
+
+  // Records what the page serves as; a second, different use is a problem.
+  // Pages of usage-map rows serve any number of maps, and an LVAL page any
+  // number of long values (of any table).
+  void claim(std::uint32_t page, Use use, int table) {
+    if (page >= pageCount_) {
+      problem(page, table, useText(use, table) + " lies beyond the end of the file");
+      return;
+    }
+    Claim& c = claims_[page];
+    if (c.use == Use::None) {
+      c = Claim{use, table};
+      return;
+    }
+    if (c.use == use && (c.table == table || use == Use::MapRows || use == Use::LongValue)) return;
+    problem(page, table,
+            "the page serves as " + useText(use, table) + " and as " + useText(c.use, c.table));
+  }
+
+  // --- pages ---
+
+  void readPageInfo() {
+    pages_.resize(pageCount_);
+    claims_.resize(pageCount_);
+    for (std::uint32_t n = 0; n < pageCount_; ++n) {
+      const Page p = channel_.readPage(n);
+      PageInfo& info = pages_[n];
+      info.type = p[0];
+      info.owner = ByteReader(p, "page").u32(kOwnerOffset);
+      info.longValue = p[4] == 'L' && p[5] == 'V' && p[6] == 'A' && p[7] == 'L';
+      info.empty = std::all_of(p.begin(), p.end(), [](std::uint8_t b) { return b == 0; });
+    }
+  }
+
+  // --- catalog ---
+
+  void checkCatalog(const Catalog& catalog) {
+    std::map<std::int32_t, const CatalogEntry*> byId;
+    for (const CatalogEntry& e : catalog.entries())
+      if (!byId.emplace(e.id, &e).second)
+        problem(e.row.page, -1, "catalog rows '" + e.name + "' and '" + byId[e.id]->name +
+                                    "' share the id " + std::to_string(e.id));
+
+    std::map<std::pair<std::int32_t, std::u32string>, const CatalogEntry*> byName;
+    for (const CatalogEntry& e : catalog.entries()) {
+      if (!byName.emplace(std::pair(e.parentId, foldedName(e.name)), &e).second)
+        problem(e.row.page, -1, "two catalog rows under the same parent are named '" + e.name + "'");
+      if (e.parentId != 0 && byId.count(e.parentId) == 0 && !isTopContainer(e))
+        problem(e.row.page, -1, "catalog row '" + e.name + "' names the parent " +
+                                    std::to_string(e.parentId) + ", which the catalog lacks");
+    }
+
+    std::map<std::uint32_t, int> byDefinition;
+    for (const CatalogEntry& e : catalog.entries()) {
+      if (e.type != kObjectTypeTable) continue;
+      const int t = static_cast<int>(tables_.size());
+      tables_.push_back(TableInfo{e, std::nullopt});
+      const std::uint32_t page = e.tableDefinitionPage();
+      if (page >= pageCount_ || pages_[page].type != kPageTypeTableDefinition) {
+        problem(e.row.page, t,
+                "the catalog row names " + pageText(page) + " as the table's definition, " +
+                    (page >= pageCount_ ? "beyond the end of the file" : "a " + typeText(page) + " page"));
+        continue;
+      }
+      if (auto [it, fresh] = byDefinition.emplace(page, t); !fresh) {
+        problem(e.row.page, t, "the table shares its definition " + pageText(page) + " with table " +
+                                   tables_[it->second].entry.name);
+        continue;
+      }
+      try {
+        tables_[t].definition = TableDefinition::read(channel_, page);
+        // Access's own tables are flagged system in the catalog but have
+        // user definitions (MSysAccessObjects); a system definition under a
+        // user table's row is not a table a user may change.
+        const std::uint8_t type = tables_[t].definition->tableType();
+        if (type != kTableTypeUser && (type != kTableTypeSystem || !isSystemTable(t)))
+          problem(page, t, std::string("the catalog calls it a ") + (isSystemTable(t) ? "system" : "user") +
+                               " table, its definition has table type " + std::to_string(type));
+      } catch (const Error& err) {
+        problem(page, t, std::string("the table definition cannot be read: ") + err.what());
+      }
+    }
+  }
+
+  // The containers at the top of the tree name a parent that has no row.
+  static bool isTopContainer(const CatalogEntry& e) { return (e.parentId & 0x00FFFFFF) == 0; }
+
+  // --- tables ---
+
+  std::optional<UsageMap> readMap(int t, UsageMapRef ref, const std::string& what) {
+    std::uint32_t at = ref.page;
+    try {
+      UsageMap map = UsageMap::read(channel_, ref);
+      claim(ref.page, Use::MapRows, -1);
+      for (std::uint32_t p : map.mapPages()) claim(p, Use::MapPage, t);
+      return map;
+    } catch (const Error& e) {
+      problem(at, t, "the " + what + " cannot be read: " + e.what());
+      return std::nullopt;
+    }
+  }
+
+  void checkDefinition(int t) {
+    const TableDefinition& d = *tables_[t].definition;
+    for (std::uint32_t p : d.pages()) claim(p, Use::Definition, t);
+    // The length covers the definition through its FF FF, and each page's
+    // free-space field says what the length leaves of it (FORMAT.md 7.2).
+    const TableDefinitionLayout& L = d.layout();
+    const std::size_t end = L.terminator.length > 0 ? L.terminator.end() : L.columnUsageMaps.end();
+    if (d.definitionLength() != end)
+      problem(d.page(), t, "the definition's length says " + std::to_string(d.definitionLength()) +
+                               " bytes, it ends after " + std::to_string(end));
+    std::uint64_t left = d.definitionLength();
+    for (std::size_t i = 0; i < d.pages().size(); ++i) {
+      const std::uint64_t room = i == 0 ? kPageSize : kPageSize - kDefinitionPageHeader;
+      const std::uint64_t here = std::min(left, room);
+      const std::uint64_t used = here + (i == 0 ? 0 : kDefinitionPageHeader);
+      left -= here;
+      const std::uint64_t want = used >= kPageSize - kDefinitionPageHeader ? 0 : kPageSize - kDefinitionPageHeader - used;
+      const std::uint16_t field = ByteReader(channel_.readPage(d.pages()[i]), "definition page").u16(kFreeSpaceOffset);
+      if (field != want)
+        problem(d.pages()[i], t, "the definition page's free-space field says " + std::to_string(field) +
+                                     " bytes, its length leaves " + std::to_string(want));
+      if (here == 0) problem(d.pages()[i], t, "the definition continues on a page its length does not reach");
+    }
+    if (left > 0)
+      problem(d.page(), t, "the definition's length reaches beyond its " + std::to_string(d.pages().size()) +
+                               " pages");
+    std::set<std::uint16_t> varIndexes;
+    std::vector<std::pair<std::size_t, const Column*>> fixed;
+    for (const Column& c : d.columns()) {
+      if (c.variableLength()) {
+        if (!varIndexes.insert(c.varIndex).second)
+          problem(d.page(), t, "column '" + c.name + "' shares its variable index " +
+                                   std::to_string(c.varIndex) + " with another column");
+      } else if (fixedValueSize(c) > 0) {
+        fixed.emplace_back(c.fixedOffset, &c);
+      }
+    }
+    std::sort(fixed.begin(), fixed.end());
+    for (std::size_t i = 1; i < fixed.size(); ++i) {
+      const Column& a = *fixed[i - 1].second;
+      if (a.fixedOffset + fixedValueSize(a) > fixed[i].first)
+        problem(d.page(), t, "the fixed columns '" + a.name + "' and '" + fixed[i].second->name +
+                                 "' overlap in the row");
+    }
+  }
+
+  void checkTable(int t) {
+    const TableDefinition& d = *tables_[t].definition;
+    checkDefinition(t);
+    const std::optional<UsageMap> owned = readMap(t, d.ownedPages(), "owned-pages map");
+    const std::optional<UsageMap> free = readMap(t, d.freeSpacePages(), "free-space map");
+
+    std::vector<std::uint32_t> dataPages;
+    if (owned) {
+      for (std::uint32_t p : owned->pages()) {
+        const PageInfo& info = pages_[p];
+        if (info.type == kPageTypeData && !info.longValue && info.owner == d.page()) {
+          claim(p, Use::Data, t);
+          dataPages.push_back(p);
+        } else {
+          problem(p, t, "the owned-pages map lists a " + typeText(p) + " page" +
+                            (info.type == kPageTypeData && !info.longValue
+                                 ? " of the definition at " + pageText(info.owner)
+                                 : std::string()));
+        }
+      }
+    }
+    if (owned && free)
+      for (std::uint32_t p : free->pages())
+        if (!owned->contains(p)) problem(p, t, "the free-space map lists a page the table does not own");
+
+    longValuePages_.clear();
+    for (const ColumnUsageMaps& m : d.columnUsageMaps()) {
+      const std::string what = "long-value map of column " + std::to_string(m.columnNumber);
+      if (auto lv = readMap(t, m.ownedPages, "owned " + what)) {
+        longValuePages_[m.columnNumber] = lv->pages();
+        for (std::uint32_t p : lv->pages()) {
+          if (pages_[p].longValue && pages_[p].type == kPageTypeData)
+            claim(p, Use::LongValue, t);
+          else
+            problem(p, t, "the owned " + what + " lists a " + typeText(p) + " page");
+        }
+      }
+      readMap(t, m.freeSpacePages, "free-space " + what);
+    }
+
+    TableRows rows(d.realIndexes().size());
+    for (std::size_t i = 0; i < d.realIndexes().size(); ++i)
+      if (std::string why = whyKeysUnknown(d, i); !why.empty()) rows.expected[i] = {false, why, {}};
+    for (std::uint32_t p : dataPages) scanDataPage(t, p, rows);
+
+    if (rows.live.size() != d.rowCount()) {
+      if (isSystemTable(t))
+        drift(t, "rows", d.rowCount(), rows.live.size());
+      else
+        problem(d.page(), t, "the definition counts " + std::to_string(d.rowCount()) +
+                                 " rows, the table holds " + std::to_string(rows.live.size()));
+    }
+    for (const auto& [column, highest] : rows.highestAutoNumber)
+      if (highest > std::int64_t{d.lastAutoNumber()})
+        problem(d.page(), t, "column '" + column->name + "' holds " + std::to_string(highest) +
+                                 ", above the auto-number counter " +
+                                 std::to_string(d.lastAutoNumber()));
+    std::sort(rows.live.begin(), rows.live.end(), RowOrder{});
+    for (std::size_t i = 0; i < d.realIndexes().size(); ++i) checkIndex(t, i, rows);
+  }
+
+  // Why the entries of real index i cannot be computed from the rows (empty
+  // when they can, as far as the definition tells).
+  static std::string whyKeysUnknown(const TableDefinition& d, std::size_t i) {
+    for (const IndexColumnRef& ref : d.realIndexes()[i].columns) {
+      const auto& cols = d.columns();
+      auto c = std::find_if(cols.begin(), cols.end(),
+                            [&](const Column& col) { return col.number == ref.columnNumber; });
+      if (c == cols.end()) return "a column the table lacks";
+      if ((ref.flags & kIndexAscending) == 0) return "column '" + c->name + "' is descending";
+      if (c->type == kTypeText && c->sortOrder != kGeneralSortOrder)
+        return "column '" + c->name + "' has sort order " + std::to_string(c->sortOrder);
+      if (c->type != kTypeLong && c->type != kTypeText)
+        return "column '" + c->name + "' is of type " + columnTypeName(c->type);
+    }
+    return {};
+  }
+
+  struct TableRows {
+    explicit TableRows(std::size_t indexes) : expected(indexes) {}
+    std::vector<RowId> live;  // where each live row lies (its first part)
+    std::vector<ExpectedEntries> expected;
+    std::map<const Column*, std::int64_t> highestAutoNumber;
+    std::set<std::pair<std::uint32_t, std::uint16_t>> overflowTargets;
+  };
+
+  void scanDataPage(int t, std::uint32_t number, TableRows& rows) {
+    const Page page = channel_.readPage(number);
+    const ByteReader r(page, "data page");
+    const std::uint16_t count = r.u16(DataPage::kRowCountOffset);
+    const std::size_t headerEnd = DataPage::kFirstRowPointer + 2 * std::size_t{count};
+    if (headerEnd > kPageSize) {
+      problem(number, t, "the page claims " + std::to_string(count) + " rows, more than it holds");
+      return;
+    }
+    std::size_t lowest = kPageSize;
+    for (std::uint16_t i = 0; i < count; ++i) {
+      const std::uint16_t raw = r.u16(DataPage::kFirstRowPointer + 2 * std::size_t{i});
+      const std::size_t start = raw & DataPage::kOffsetMask;
+      const std::size_t end =
+          i == 0 ? kPageSize
+                 : r.u16(DataPage::kFirstRowPointer + 2 * std::size_t{i - 1u}) & DataPage::kOffsetMask;
+      const bool deleted = (raw & DataPage::kDeletedFlag) != 0;
+      if (start < headerEnd || start > end) {
+        if (!deleted) problem(number, t, "row " + std::to_string(i) + " has bad bounds");
+        continue;
+      }
+      lowest = std::min(lowest, start);
+      if (deleted) continue;
+      const RowId id{number, i};
+      if ((raw & DataPage::kOverflowFlag) == 0) {
+        visitRow(t, id, std::span<const std::uint8_t>(page).subspan(start, end - start), rows);
+        continue;
+      }
+      if (std::optional<std::vector<std::uint8_t>> data = followOverflow(t, id, page, start, end, rows))
+        visitRow(t, id, *data, rows);
+    }
+    const std::uint16_t freeField = r.u16(kFreeSpaceOffset);
+    if (freeField != lowest - headerEnd)
+      problem(number, t, "the free-space field says " + std::to_string(freeField) +
+                             " bytes, the page has " + std::to_string(lowest - headerEnd));
+  }
+
+  // The data of an overflow row; each row it leads to lies on a data page of
+  // the same table, is flagged deleted (so that a scan sees the row once, at
+  // its first place) and serves no other overflow row.
+  std::optional<std::vector<std::uint8_t>> followOverflow(int t, RowId id, const Page& page,
+                                                          std::size_t start, std::size_t end,
+                                                          TableRows& rows) {
+    const TableDefinition& d = *tables_[t].definition;
+    std::vector<std::uint8_t> pointer(page.begin() + static_cast<std::ptrdiff_t>(start),
+                                      page.begin() + static_cast<std::ptrdiff_t>(end));
+    for (int hop = 0; hop < kMaxOverflowHops; ++hop) {
+      if (pointer.size() < 4) {
+        problem(id.page, t, "the overflow pointer of " + rowText(id) + " is cut short");
+        return std::nullopt;
+      }
+      const RowId target{ByteReader(pointer, "overflow pointer").u24(1), pointer[0]};
+      if (target.page >= pageCount_ || pages_[target.page].type != kPageTypeData ||
+          pages_[target.page].longValue || pages_[target.page].owner != d.page()) {
+        problem(id.page, t, rowText(id) + " moved to " + pageText(target.page) +
+                                ", which is not a data page of the table");
+        return std::nullopt;
+      }
+      if (!rows.overflowTargets.emplace(target.page, target.row).second) {
+        problem(target.page, t, rowText(target) + " holds the data of two rows");
+        return std::nullopt;
+      }
+      const Page other = channel_.readPage(target.page);
+      const ByteReader r(other, "data page");
+      const std::uint16_t count = r.u16(DataPage::kRowCountOffset);
+      const std::size_t headerEnd = DataPage::kFirstRowPointer + 2 * std::size_t{count};
+      if (target.row >= count || headerEnd > kPageSize) {
+        problem(id.page, t, rowText(id) + " moved to " + rowText(target) + ", which does not exist");
+        return std::nullopt;
+      }
+      const std::uint16_t raw = r.u16(DataPage::kFirstRowPointer + 2 * std::size_t{target.row});
+      const std::size_t s = raw & DataPage::kOffsetMask;
+      const std::size_t e =
+          target.row == 0
+              ? kPageSize
+              : r.u16(DataPage::kFirstRowPointer + 2 * std::size_t{target.row - 1u}) & DataPage::kOffsetMask;
+      if (s < headerEnd || s > e) {
+        problem(target.page, t, rowText(target) + ", where " + rowText(id) + " moved, has bad bounds");
+        return std::nullopt;
+      }
+      if ((raw & DataPage::kDeletedFlag) == 0) {
+        problem(target.page, t, rowText(target) + " holds the moved data of " + rowText(id) +
+                                    " but is not flagged, so the row is seen twice");
+        return std::nullopt;
+      }
+      pointer.assign(other.begin() + static_cast<std::ptrdiff_t>(s),
+                     other.begin() + static_cast<std::ptrdiff_t>(e));
+      if ((raw & DataPage::kOverflowFlag) == 0) return pointer;
+    }
+    problem(id.page, t, "the overflow rows from " + rowText(id) + " go on too long");
+    return std::nullopt;
+  }
+
+  void visitRow(int t, RowId id, std::span<const std::uint8_t> bytes, TableRows& rows) {
+    const TableDefinition& d = *tables_[t].definition;
+    std::vector<RawValue> values;
+    try {
+      if (ByteReader(bytes, "row").u16(0) > d.maxColumns())
+        throw Error("it counts more columns than the table has");
+      values = decodeRow(bytes, d.columns());
+    } catch (const Error& e) {
+      problem(id.page, t, rowText(id) + " cannot be read: " + e.what());
+      return;
+    }
+    rows.live.push_back(id);
+    const auto& cols = d.columns();
+    for (std::size_t i = 0; i < cols.size(); ++i) {
+      const Column& c = cols[i];
+      if (values[i].kind != RawValue::Kind::Bytes) continue;
+      if (c.isLongValue()) checkLongValue(t, c, values[i].bytes, id);
+      if (c.autoIncrement() && c.type == kTypeLong && values[i].bytes.size() == 4) {
+        const std::int64_t v = ByteReader(values[i].bytes, "value").i32(0);
+        auto [it, fresh] = rows.highestAutoNumber.emplace(&c, v);
+        if (!fresh) it->second = std::max(it->second, v);
+      }
+    }
+    std::optional<std::vector<RowValue>> owned;
+    for (std::size_t k = 0; k < rows.expected.size(); ++k) {
+      ExpectedEntries& x = rows.expected[k];
+      if (!x.computable) continue;
+      if (!owned) owned = toRowValues(values);
+      try {
+        x.entries.push_back(indexEntryOf(d, k, *owned, id));
+      } catch (const Error& e) {
+        x = ExpectedEntries{false, e.what(), {}};
+      }
+    }
+  }
+
+  // --- long values ---
+
+  // A long-value row reached from the value described by `what`; it must
+  // lie on an LVAL page and serve no other value.
+  std::optional<std::vector<std::uint8_t>> longValueRow(int t, const Column& c, std::uint32_t page,
+                                                        std::uint8_t row, const std::string& what) {
+    if (!seenLongValueRows_.emplace(page, row).second) {
+      problem(page, t, "long-value row " + std::to_string(row) + " serves two values (" + what + ")");
+      return std::nullopt;
+    }
+    try {
+      std::vector<std::uint8_t> bytes = readLongValueRow(source_, page, row);
+      if (!pages_[page].longValue) {
+        problem(page, t, what + " lies on a data page without the LVAL mark");
+        return std::nullopt;
+      }
+      claim(page, Use::LongValue, t);
+      if (auto m = longValuePages_.find(c.number);
+          m != longValuePages_.end() && !std::binary_search(m->second.begin(), m->second.end(), page))
+        problem(page, t, what + " lies on a page the column's long-value map does not list");
+      return bytes;
+    } catch (const Error& e) {
+      problem(page, t, what + ": " + e.what());
+      return std::nullopt;
+    }
+  }
+
+  void checkLongValue(int t, const Column& c, std::span<const std::uint8_t> stored, RowId id) {
+    const std::string what = "the value of column '" + c.name + "' in " + rowText(id);
+    LongValueHeader h;
+    try {
+      h = parseLongValueHeader(stored);
+    } catch (const Error& e) {
+      problem(id.page, t, what + ": " + e.what());
+      return;
+    }
+    if (h.flags == kLongValueInline) {
+      if (h.length != stored.size() - kLongValueHeaderSize)
+        problem(id.page, t, what + " declares " + std::to_string(h.length) + " bytes and holds " +
+                                std::to_string(stored.size() - kLongValueHeaderSize));
+      return;
+    }
+    if (h.flags == kLongValueSinglePage) {
+      if (auto row = longValueRow(t, c, h.page, h.row, what); row && row->size() != h.length)
+        problem(h.page, t, what + " declares " + std::to_string(h.length) +
+                               " bytes, its long-value row holds " + std::to_string(row->size()));
+      return;
+    }
+    std::uint64_t total = 0;
+    std::uint32_t page = h.page;
+    std::uint8_t row = h.row;
+    while (page != 0) {
+      std::optional<std::vector<std::uint8_t>> bytes = longValueRow(t, c, page, row, what);
+      if (!bytes) return;
+      if (bytes->size() < kChainPointerSize) {
+        problem(page, t, what + ": long-value row " + std::to_string(row) + " is too short for a chain");
+        return;
+      }
+      total += bytes->size() - kChainPointerSize;
+      const std::uint32_t next = ByteReader(*bytes, "long-value row").u32(0);
+      page = next >> 8;
+      row = static_cast<std::uint8_t>(next & 0xFF);
+      if (total > h.length) break;
+    }
+    if (total != h.length)
+      problem(h.page, t, what + " declares " + std::to_string(h.length) + " bytes, its chain " +
+                             (total > h.length ? "holds more" : "holds " + std::to_string(total)));
+  }
+
+  // Every live row of an LVAL page in use serves some value.
+  void checkLongValuePages() {
+    for (std::uint32_t n = 0; n < pageCount_; ++n) {
+      if (claims_[n].use != Use::LongValue) continue;
+      const Page page = channel_.readPage(n);
+      const ByteReader r(page, "LVAL page");
+      const std::uint16_t count = r.u16(DataPage::kRowCountOffset);
+      if (DataPage::kFirstRowPointer + 2 * std::size_t{count} > kPageSize) {
+        problem(n, claims_[n].table, "the LVAL page claims more rows than it holds");
+        continue;
+      }
+      for (std::uint16_t i = 0; i < count; ++i) {
+        const std::uint16_t raw = r.u16(DataPage::kFirstRowPointer + 2 * std::size_t{i});
+        if ((raw & DataPage::kDeletedFlag) != 0) continue;
+        if (i > 0xFF || seenLongValueRows_.count({n, static_cast<std::uint8_t>(i)}) == 0)
+          problem(n, claims_[n].table,
+                  "long-value row " + std::to_string(i) + " is live but serves no value");
+      }
+    }
+  }
+
+  // --- indexes ---
+
+  std::string indexName(const TableDefinition& d, std::size_t i) const {
+    std::string name;
+    for (const LogicalIndex& x : d.logicalIndexes())
+      if (x.realIndex == i) name += (name.empty() ? "" : "/") + x.name;
+    return "index " + (name.empty() ? std::to_string(i) : name);
+  }
+
+  void checkIndex(int t, std::size_t i, TableRows& rows) {
+    const TableDefinition& d = *tables_[t].definition;
+    const RealIndex& x = d.realIndexes()[i];
+    const std::string name = indexName(d, i);
+    const std::optional<UsageMap> map = readMap(t, x.usageMap, "usage map of " + name);
+    const std::uint32_t root = x.firstPage;
+    if (root == 0 || root >= pageCount_) {
+      problem(d.page(), t, name + " has its root at " + pageText(root) + ", outside the file");
+      return;
+    }
+    const Page page = channel_.readPage(root);
+    const bool singleLeaf = page[0] == kPageTypeIndexLeaf &&
+                            ByteReader(page, "index page").u32(kIndexPrevPage) == 0 &&
+                            ByteReader(page, "index page").u32(kIndexNextPage) == 0 &&
+                            ByteReader(page, "index page").u32(kIndexTailPage) == 0;
+    if (page[0] != kPageTypeIndexLeaf && page[0] != kPageTypeIndexNode) {
+      problem(root, t, "the root of " + name + " is a " + typeText(root) + " page");
+      return;
+    }
+    if (!singleLeaf) {
+      // Several pages: their entries are read through the index's own tree
+      // once it is here; until then only their ownership is checked.
+      report_.notVerified.push_back("table " + tables_[t].entry.name + ", " + name +
+                                    ": it spans several pages");
+      if (map)
+        for (std::uint32_t p : map->pages()) claim(p, Use::Index, t);
+      return;
+    }
+    claim(root, Use::Index, t);
+    if (pages_[root].owner != d.page())
+      problem(root, t, "the page of " + name + " names the definition at " +
+                           pageText(pages_[root].owner));
+    std::vector<IndexEntry> entries;
+    try {
+      entries = readLeafEntries(page);
+    } catch (const Error& e) {
+      problem(root, t, name + ": " + e.what());
+      return;
+    }
+    std::size_t stored = 0;
+    for (std::size_t bit = 0; bit < (kLeafEntryStart - kIndexMaskOffset) * 8; ++bit)
+      if ((page[kIndexMaskOffset + bit / 8] >> (bit % 8)) & 1) stored = bit;
+    const std::uint16_t freeField = ByteReader(page, "index page").u16(kFreeSpaceOffset);
+    if (freeField != kLeafEntrySpace - stored)
+      problem(root, t, "the free-space field of " + name + " says " + std::to_string(freeField) +
+                           " bytes, the page has " + std::to_string(kLeafEntrySpace - stored));
+    if (map && (map->pages().size() != 1 || map->pages()[0] != root))
+      problem(x.usageMap.page, t, "the usage map of " + name + " does not list exactly its page " +
+                                      std::to_string(root));
+    checkEntries(t, i, name, root, entries, rows);
+  }
+
+  void checkEntries(int t, std::size_t i, const std::string& name, std::uint32_t page,
+                    const std::vector<IndexEntry>& entries, TableRows& rows) {
+    const TableDefinition& d = *tables_[t].definition;
+    const RealIndex& x = d.realIndexes()[i];
+    std::uint32_t distinct = 0;
+    for (std::size_t k = 0; k < entries.size(); ++k) {
+      if (entries[k].size() <= kRowPointerSize) {
+        problem(page, t, name + ": entry " + std::to_string(k) + " is too short");
+        return;
+      }
+      if (k > 0 && !(entries[k - 1] < entries[k])) {
+        problem(page, t, name + ": entry " + std::to_string(k) +
+                             (entries[k - 1] == entries[k] ? " is there twice" : " is out of order"));
+        return;
+      }
+      if (k == 0 || !sameKey(entries[k - 1], entries[k])) {
+        ++distinct;
+      } else if ((x.flags & kIndexUnique) != 0) {
+        problem(page, t, name + " is unique, but the rows at " + rowText(entryRow(entries[k - 1])) +
+                             " and " + rowText(entryRow(entries[k])) + " share a key");
+      }
+    }
+    if (distinct != x.uniqueEntryCount) drift(t, "distinct keys of " + name, x.uniqueEntryCount, distinct);
+
+    // Every entry names a live row, every row has its entry.
+    std::vector<RowId> named;
+    for (const IndexEntry& e : entries) named.push_back(entryRow(e));
+    std::sort(named.begin(), named.end(), RowOrder{});
+    std::vector<RowId> stray, missing;
+    std::set_difference(named.begin(), named.end(), rows.live.begin(), rows.live.end(),
+                        std::back_inserter(stray), RowOrder{});
+    std::set_difference(rows.live.begin(), rows.live.end(), named.begin(), named.end(),
+                        std::back_inserter(missing), RowOrder{});
+    if (!stray.empty())
+      problem(page, t, name + " has " + std::to_string(stray.size()) +
+                           " entries for rows the table lacks (first " + rowText(stray[0]) + ")");
+    if (!missing.empty() && (x.flags & kIndexIgnoreNulls) == 0)
+      problem(page, t, name + " lacks the entries of " + std::to_string(missing.size()) +
+                           " rows (first " + rowText(missing[0]) + ")");
+
+    ExpectedEntries& want = rows.expected[i];
+    if (!want.computable) {
+      if (!rows.live.empty())
+        report_.notVerified.push_back("table " + tables_[t].entry.name + ", " + name + ": " + want.why);
+      return;
+    }
+    std::sort(want.entries.begin(), want.entries.end());
+    if (stray.empty() && missing.empty() && want.entries != entries) {
+      std::size_t k = 0;
+      while (k < entries.size() && k < want.entries.size() && entries[k] == want.entries[k]) ++k;
+      problem(page, t, name + ": entry " + std::to_string(k) +
+                           " does not hold the key of the row it names, or is out of its place");
+    }
+  }
+
+  // --- pages against the global usage map ---
+
+  void checkPageUse(bool catalogRead) {
+    std::vector<PageChannel::MapState> states;
+    try {
+      states = channel_.globalMapStates();
+    } catch (const Error& e) {
+      problem(1u, -1, std::string("the global usage map cannot be read: ") + e.what());
+    }
+    std::map<std::uint32_t, int> tableAt;
+    for (int t = 0; t < static_cast<int>(tables_.size()); ++t)
+      if (tables_[t].definition) tableAt[tables_[t].definition->page()] = t;
+
+    for (std::uint32_t n = 0; n < pageCount_; ++n) {
+      const PageChannel::MapState state =
+          n < states.size() ? states[n] : PageChannel::MapState::NotCovered;
+      const Claim& c = claims_[n];
+      if (c.use != Use::None) {
+        if (state == PageChannel::MapState::Free)
+          problem(n, c.table, "the global usage map marks the page free, but it is " +
+                                  useText(c.use, c.table));
+        continue;
+      }
+      if (!catalogRead || state == PageChannel::MapState::Free || pages_[n].empty) continue;
+      const PageInfo& info = pages_[n];
+      auto owner = tableAt.find(info.owner);
+      if (info.type == kPageTypeData && !info.longValue && owner != tableAt.end()) {
+        problem(n, owner->second, "a data page of the table is not in its owned-pages map");
+      } else if (info.type == kPageTypeTableDefinition) {
+        if (isWholeDefinition(n)) problem(n, -1, "a table definition that no catalog row names");
+      } else if (info.longValue) {
+        // Long-value pages Access no longer uses: left in use (FORMAT.md 11).
+      } else if (state == PageChannel::MapState::Used) {
+        problem(n, -1, "the global usage map marks the " + typeText(n) +
+                           " page in use, but nothing uses it");
+      }
+    }
+  }
+
+  // Whether the page starts a table definition (rather than holding the
+  // remains of a continuation page that Access left behind).
+  bool isWholeDefinition(std::uint32_t page) {
+    try {
+      const TableDefinition d = TableDefinition::read(channel_, page);
+      return d.tableType() == kTableTypeUser || d.tableType() == kTableTypeSystem;
+    } catch (const Error&) {
+      return false;
+    }
+  }
+
+  PageChannel& channel_;
+  PageSource source_;
+  std::uint32_t pageCount_ = 0;
+  std::vector<PageInfo> pages_;
+  std::vector<Claim> claims_;
+  std::vector<TableInfo> tables_;
+  std::set<std::pair<std::uint32_t, std::uint8_t>> seenLongValueRows_;
+  // The current table's long-value pages by column number, for the columns
+  // that have long-value maps.
+  std::map<std::uint16_t, std::vector<std::uint32_t>> longValuePages_;
+  IntegrityReport report_;
+};
+
+}  // namespace
+
+IntegrityReport checkIntegrity(PageChannel& channel) { return Checker(channel).run(); }
+
+IntegrityReport checkDatabaseFile(Env& env, const std::string& path, std::string_view password) {
+  if (!env.exists(path)) throw Error("the database '" + path + "' does not exist");
+  const std::shared_ptr<DatabaseLock> lock = DatabaseLock::acquire(env, path, false);
+  if (!lock->held() && isInUseElsewhere(env, path))
+    throw Error("the database '" + path +
+                "' is in use by another program; it is checked when no other program has it open");
+  if (env.exists(PageChannel::journalPath(path)))
+    throw Error("the database '" + path + "' has a rollback journal beside it ('" +
+                PageChannel::journalPath(path) +
+                "'), left by an interrupted change; it is checked once the engine has settled that "
+                "change (karvelta-jet recover, or any open for writing)");
+  JetDatabase db(env, path, true, password);
+  return checkIntegrity(db.channel());
+}
+
+std::string formatProblem(const IntegrityProblem& problem) {
+  std::string line;
+  if (problem.page) line = "page " + std::to_string(*problem.page);
+  if (!problem.table.empty()) line += (line.empty() ? "table " : ", table ") + problem.table;
+  return line + (line.empty() ? "" : ": ") + problem.message;
+}
+
+}  // namespace engine

@@ -1,0 +1,76 @@
+// The integrity check after a write, for every test that changes a file: the
+// file passes the check, and each count that Access lets drift (row counts of
+// system tables, distinct-key counts) is off by exactly what it was off by in
+// the fixture the test started from, so a change moved it with what it
+// counts.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <string>
+#include <utility>
+
+#include "engine/env.h"
+#include "engine/error.h"
+#include "engine/integrity_check.h"
+#include "engine/tests/write_test_util.h"
+
+namespace engine::testutil {
+
+// Drift by definition page and count (the page stays when a table is
+// renamed), as stored less actual.
+using Drifts = std::map<std::pair<std::uint32_t, std::string>, std::int64_t>;
+
+inline Drifts driftsOf(const IntegrityReport& report) {
+  Drifts out;
+  for (const CountDrift& d : report.drifts) out[{d.page, d.count}] = d.stored - d.actual;
+  return out;
+}
+
+// The drifts of a fixture as shipped (checked on a copy, once per process).
+inline const Drifts& fixtureDrifts(const std::string& fixture, const std::string& password) {
+  static std::mutex mutex;
+  static std::map<std::string, Drifts> cache;
+  std::lock_guard guard(mutex);
+  auto it = cache.find(fixture);
+  if (it == cache.end()) {
+    TempDir dir;
+    it = cache.emplace(fixture, driftsOf(checkDatabaseFile(Env::system(), dir.copy(fixture), password)))
+             .first;
+  }
+  return it->second;
+}
+
+// Checks the database at path (closed by the caller, no journal beside it).
+// fixture names the test database it was made from; empty for a file our
+// engine made from nothing, which may drift nowhere.
+inline void expectIntegrity(const std::string& path, const std::string& password,
+                            const std::string& fixture = {}) {
+  IntegrityReport report;
+  try {
+    report = checkDatabaseFile(Env::system(), path, password);
+  } catch (const Error& e) {
+    ADD_FAILURE() << path << ": the check was refused: " << e.what();
+    return;
+  }
+  std::string lines;
+  for (const IntegrityProblem& p : report.problems) lines += formatProblem(p) + "\n";
+  EXPECT_TRUE(report.sound()) << path << (fixture.empty() ? "" : " (from " + fixture + ")") << ":\n"
+                              << lines;
+  const Drifts expected = fixture.empty() ? Drifts{} : fixtureDrifts(fixture, password);
+  const Drifts found = driftsOf(report);
+  if (found != expected) {
+    std::string text;
+    for (const CountDrift& d : report.drifts)
+      text += d.table + " " + d.count + ": stored " + std::to_string(d.stored) + ", actual " +
+              std::to_string(d.actual) + "\n";
+    ADD_FAILURE() << path << ": counts drift otherwise than in " << (fixture.empty() ? "a new file" : fixture)
+                  << ":\n"
+                  << text;
+  }
+}
+
+}  // namespace engine::testutil
