@@ -1,23 +1,25 @@
 #!/usr/bin/env bash
 # Runs a Windows program under Wine in the given prefix: wine-run.sh PREFIX
 # PROGRAM [ARGS...]. The prefix (32-bit) is made on first use, once even when
-# several tests start together; Wine's own messages are silenced, and the
-# program's exit code is returned.
+# several tests start together, with Wine's display-less graphics driver, so
+# that windows of the tests need no X server and none shows on one; Wine's
+# own messages are silenced, and the program's exit code is returned.
 set -euo pipefail
 prefix="$1"
 shift
 export WINEPREFIX="$prefix" WINEARCH=win32 WINEDEBUG="${WINEDEBUG:--all}"
 # No Mono or Gecko download dialogs in a new prefix.
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
-if [ ! -e "$prefix/.ready" ]; then
+if [ ! -e "$prefix/.ready-display-less" ]; then
   mkdir -p "$(dirname "$prefix")"
   exec 9>"$prefix.lock"
   flock 9
-  if [ ! -e "$prefix/.ready" ]; then
+  if [ ! -e "$prefix/.ready-display-less" ]; then
     rm -rf "$prefix"
     wine wineboot --init >/dev/null 2>&1
+    wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
     wineserver --wait
-    touch "$prefix/.ready"
+    touch "$prefix/.ready-display-less"
   fi
   exec 9>&-
 fi

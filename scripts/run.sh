@@ -10,7 +10,7 @@ scripts/install-deps.sh
 scripts/build.sh "$@"
 
 build="${BUILD_DIR:-build}"
-program_dir="$(cd "$build/window" && pwd)"
+program_dir="$(cd "$build/app" && pwd)"
 demo_db="$program_dir/satis.mdb"
 
 if [ ! -e "$demo_db" ]; then

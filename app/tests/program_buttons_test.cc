@@ -1,5 +1,6 @@
-// YEDEK AL on the real window: the box over the current state, the lamp
-// turning green only after the box is closed.
+// The program's wiring on the Qt window: YEDEK AL runs the real backup, its
+// box shows over the current state, the lamp turns green only after the box
+// is closed; before a backup TABLO VE ALANLARI GÜNCELLE only asks for one.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -10,16 +11,16 @@
 #include <filesystem>
 #include <fstream>
 
-#include "backup/backup.h"
+#include "app/program_actions.h"
 #include "engine/testing/fake_env.h"
-#include "window/main_window.h"
-#include "window/tests/widget_helpers.h"
+#include "window/qt/main_window.h"
+#include "window/qt/testing/widget_helpers.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-TEST(BackupButton, MessageThenGreenLamp) {
+TEST(ProgramButtons, BackupFirstThenItsMessageThenTheGreenLamp) {
   const fs::path dir = fs::temp_directory_path() / ("karvelta-window-" + std::to_string(::getpid()));
   fs::remove_all(dir);
   fs::create_directories(dir);
@@ -38,9 +39,9 @@ TEST(BackupButton, MessageThenGreenLamp) {
 
   window::Model model;
   window::MainWindow view(model);
-  view.setActions({.yedekle = [&] { backup::yedekle(model, view.messages(), env, dir.string()); },
-                   .basla = {},
-                   .quit = {}});
+  int quits = 0;
+  view.setActions(app::programActions(model, view.messages(), env, [&] { return dir.string(); },
+                                      [&] { ++quits; }));
   view.show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
   auto lampColour = [&] {
@@ -49,6 +50,11 @@ TEST(BackupButton, MessageThenGreenLamp) {
   };
 
   std::string text;
+  window::testing::closeNextBox([&](QMessageBox& box) { text = box.text().toStdString(); });
+  window::testing::child<QPushButton>(view, "basla")->click();
+  EXPECT_EQ(text, "ÖNCE VERİTABANINI YEDEK ALINIZ");
+  EXPECT_TRUE(model.sonuc1.empty());
+
   QColor whileOpen;
   window::testing::closeNextBox([&](QMessageBox& box) {
     text = box.text().toStdString();
@@ -59,6 +65,9 @@ TEST(BackupButton, MessageThenGreenLamp) {
   EXPECT_EQ(whileOpen, QColor(255, 0, 0));
   EXPECT_EQ(lampColour(), QColor(0, 255, 0));
   EXPECT_EQ(model.backupFlag, 1);
+
+  window::testing::child<QPushButton>(view, "kapat")->click();
+  EXPECT_EQ(quits, 1);
   fs::remove_all(dir);
 }
 

@@ -7,21 +7,10 @@
 #include <QTest>
 
 #include "window/key_filter.h"
-#include "window/main_window.h"
-#include "window/tests/widget_helpers.h"
+#include "window/qt/main_window.h"
+#include "window/qt/testing/widget_helpers.h"
 
 namespace {
-
-using window::sinirKeyFilter;
-
-TEST(SinirKeyFilter, Codes) {
-  for (char c : std::string(",0123456789")) EXPECT_EQ(sinirKeyFilter(c), c) << c;
-  for (int c : {0, 1, 3, 8, 13, 22, 24, 26, -1, -200, -32768})
-    EXPECT_EQ(sinirKeyFilter(static_cast<std::int16_t>(c)), c) << "control or negative " << c;
-  for (int c : {27, 32, 43, 45, 46, 47, 58, 65, 97, 127, 221, 253, 32767})
-    EXPECT_EQ(sinirKeyFilter(static_cast<std::int16_t>(c)), 0) << "discarded " << c;
-  static_assert(sinirKeyFilter('5') == '5' && sinirKeyFilter('a') == 0);
-}
 
 TEST(SinirKeyFilter, KeyPressCodes) {
   EXPECT_EQ(window::keyPressCode("v", true), 22) << "Ctrl+V";

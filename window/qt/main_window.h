@@ -1,9 +1,10 @@
 // The Qt view of the main window `anaform`.
 //
-// The window shows a window::Model and nothing else: every button action
-// works on the model, and refresh() brings the widgets up to date with it,
-// after each action and before every message box (so what stands behind a
-// message is current). Edits in the text boxes go straight into the model.
+// The window shows a window::Model and nothing else: it makes one widget per
+// row of the shared layout (window/layout.h), every button action works on
+// the model, and refresh() brings the widgets up to date with it, after each
+// action and before every message box (so what stands behind a message is
+// current). Edits in the text boxes go straight into the model.
 #pragma once
 
 #include <QWidget>
@@ -13,23 +14,16 @@
 #include <memory>
 #include <string>
 
+#include "window/actions.h"
+#include "window/layout.h"
 #include "window/model.h"
 
 class QComboBox;
-class QGroupBox;
-class QLabel;
 class QLineEdit;
 class QListWidget;
-class QPushButton;
+class QLabel;
 
 namespace window {
-
-// What the buttons start. An action left empty does nothing.
-struct Actions {
-  std::function<void()> yedekle;  // YEDEK AL
-  std::function<void()> basla;    // TABLO VE ALANLARI GÜNCELLE
-  std::function<void()> quit;     // KAPAT and the close box; empty: QCoreApplication::quit
-};
 
 class Lamp;
 
@@ -38,6 +32,7 @@ class MainWindow final : public QWidget {
   explicit MainWindow(Model& model, QWidget* parent = nullptr);
   ~MainWindow() override;
 
+  // An empty quit action ends the event loop (QCoreApplication::quit).
   void setActions(Actions actions);
   Model& model() { return model_; }
 
@@ -55,8 +50,9 @@ class MainWindow final : public QWidget {
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
-  void run(const std::function<void()>& action);
-  void quit();
+  QWidget* make(const layout::Control& control, QWidget* parent);
+  void bind(const layout::Control& control, QWidget* widget);
+  void run(layout::Command command);
 
   Model& model_;
   Actions actions_;
@@ -66,7 +62,6 @@ class MainWindow final : public QWidget {
   QListWidget* sonuc1_ = nullptr;
   std::array<QLabel*, 6> say_{};
   Lamp* renk_ = nullptr;
-  QGroupBox* frame1_ = nullptr;
   QLineEdit* tabloismi_ = nullptr;
   QLineEdit* alanismi_ = nullptr;
   QLineEdit* sinir_ = nullptr;

@@ -10,49 +10,22 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
+#include <QKeyEvent>
 #include <QTest>
 #include <map>
 #include <string>
 #include <vector>
 
-#include "window/main_window.h"
+#include "window/qt/main_window.h"
 #include "window/model.h"
-#include "window/tests/widget_helpers.h"
+#include "window/qt/testing/widget_helpers.h"
+#include "window/testing/expected_layout.h"
 
 namespace {
 
 using window::testing::child;
 using window::testing::closeNextBox;
-
-struct Box {
-  int left, top, width, height;  // twips
-};
-
-// Where each control stands, in twips (inside the panel: relative to it).
-const std::map<std::string, Box>& layout() {
-  static const std::map<std::string, Box> boxes = {
-      {"Label2_0", {0, 120, 9735, 495}},       {"Label2_1", {0, 600, 4815, 255}},
-      {"Label2_2", {4920, 600, 4815, 255}},    {"sonuc", {120, 840, 4815, 2205}},
-      {"sonuc1", {4920, 840, 4815, 7080}},     {"Label2_9", {120, 3240, 4575, 1455}},
-      {"Label3_0", {9960, 0, 735, 615}},       {"Label3_1", {12480, 0, 735, 615}},
-      {"renk", {13680, 0, 615, 615}},          {"yedekle", {9840, 600, 975, 735}},
-      {"basla", {10920, 600, 3375, 735}},      {"Label2_3", {9840, 1560, 2655, 375}},
-      {"say1", {12480, 1560, 1815, 375}},      {"Label2_4", {9840, 2040, 2655, 375}},
-      {"say2", {12480, 2040, 1815, 375}},      {"Label2_5", {9840, 2520, 2655, 375}},
-      {"say3", {12480, 2520, 1815, 375}},      {"Label2_6", {9840, 3000, 2655, 375}},
-      {"say4", {12480, 3000, 1815, 375}},      {"Label2_7", {9840, 3480, 2655, 375}},
-      {"say5", {12480, 3480, 1815, 375}},      {"Label2_8", {9840, 3960, 2655, 375}},
-      {"say6", {12480, 3960, 1815, 375}},      {"kapat", {9840, 4440, 4695, 615}},
-      {"Frame1", {9840, 4440, 4575, 2775}},    {"Label1_1", {120, 360, 975, 255}},
-      {"tabloismi", {1560, 240, 1455, 285}},   {"tabloolustur", {3000, 240, 1455, 375}},
-      {"Label1_0", {120, 720, 975, 255}},      {"alanismi", {1560, 600, 1455, 285}},
-      {"Label1_2", {120, 1080, 1335, 255}},    {"verituru", {1560, 960, 1455, 315}},
-      {"Label1_3", {120, 1440, 1575, 255}},    {"sinir", {1560, 1320, 1455, 330}},
-      {"sorgu", {120, 1680, 3375, 525}},       {"sorguolusturma", {3600, 1680, 855, 615}},
-      {"kontrolet", {3600, 2280, 855, 375}},
-  };
-  return boxes;
-}
+using window::testing::expectedLayout;
 
 class Window : public ::testing::Test {
  protected:
@@ -77,16 +50,14 @@ TEST_F(Window, ClientAreaTitleAndPosition) {
 }
 
 TEST_F(Window, EveryControlAtItsPlace) {
-  for (const auto& [name, box] : layout()) {
+  for (const auto& [name, box] : expectedLayout()) {
     SCOPED_TRACE(name);
     auto* w = view.findChild<QWidget*>(QString::fromStdString(name));
     ASSERT_NE(w, nullptr);
     EXPECT_EQ(w->geometry(), QRect(box.left / 15, box.top / 15, box.width / 15, box.height / 15));
   }
   auto* frame = child<QGroupBox>(view, "Frame1");
-  for (const char* inPanel : {"Label1_0", "Label1_1", "Label1_2", "Label1_3", "tabloismi",
-                              "tabloolustur", "alanismi", "verituru", "sinir", "sorgu",
-                              "sorguolusturma", "kontrolet"})
+  for (const char* inPanel : window::testing::kPanelControls)
     EXPECT_EQ(view.findChild<QWidget*>(QString::fromLatin1(inPanel))->parentWidget(), frame)
         << inPanel;
   // KAPAT reaches 5 pixels past the right and bottom edges; sonuc1 far below.
@@ -96,27 +67,15 @@ TEST_F(Window, EveryControlAtItsPlace) {
 }
 
 TEST_F(Window, CaptionsAndStartState) {
-  const std::map<std::string, std::string> captions = {
-      {"Label2_0", "SADECE TEKNİK ELMEMAN TARAFINDAN YAPILMALIDIR"},
-      {"Label2_1", "MEVCUT TABLO ve  ALANLAR"},
-      {"Label2_2", "EKLENEN TABLO ve  ALANLAR"},
-      {"Label2_9", "FİSNO ve SATIŞLAR tablosu silinir yeni tablo oluşur. 1  fiş nosuyla başlanır"},
-      {"Label3_0", "1"}, {"Label3_1", "2"},
-      {"Label2_3", "EKLENEN TABLO"}, {"Label2_4", "EKLENEN ALAN"}, {"Label2_5", "MEVCUT TABLO"},
-      {"Label2_6", "MEVCUT ALAN"}, {"Label2_7", "TOPLAM TABLO"}, {"Label2_8", "TOPLAM ALAN"},
-      {"say1", "0"}, {"say2", "0"}, {"say3", "0"}, {"say4", "0"}, {"say5", "0"}, {"say6", "0"},
-      {"Label1_1", "TABLO ADI"}, {"Label1_0", "ALAN ADI"}, {"Label1_2", "SUTUN ÖZELİĞİ"},
-      {"Label1_3", "KARAKTER SINIRI"},
-  };
-  for (const auto& [name, text] : captions)
-    EXPECT_EQ(labelNamed(name.c_str())->text().toStdString(), text) << name;
-  const std::map<std::string, std::string> buttons = {
-      {"yedekle", "YEDEK AL"}, {"basla", "TABLO VE ALANLARI GÜNCELLE"}, {"kapat", "KAPAT"},
-      {"tabloolustur", "TABLO OLUŞTUR"}, {"sorguolusturma", "SORGU OLUŞTUR"},
-      {"kontrolet", "KONTROL"}};
-  for (const auto& [name, text] : buttons)
-    EXPECT_EQ(child<QPushButton>(view, name.c_str())->text().toStdString(), text) << name;
-  EXPECT_EQ(child<QGroupBox>(view, "Frame1")->title().toStdString(), "MANUEL İŞLEMLER");
+  for (const auto& [name, text] : window::testing::expectedCaptions()) {
+    QWidget* w = child<QWidget>(view, name.c_str());
+    ASSERT_NE(w, nullptr) << name;
+    QString shown;
+    if (auto* l = qobject_cast<QLabel*>(w)) shown = l->text();
+    if (auto* b = qobject_cast<QPushButton*>(w)) shown = b->text();
+    if (auto* g = qobject_cast<QGroupBox*>(w)) shown = g->title();
+    EXPECT_EQ(shown.toStdString(), text) << name;
+  }
 
   EXPECT_EQ(child<QListWidget>(view, "sonuc")->count(), 0);
   EXPECT_EQ(child<QListWidget>(view, "sonuc1")->count(), 0);
@@ -127,10 +86,8 @@ TEST_F(Window, CaptionsAndStartState) {
   EXPECT_FALSE(verituru->isEditable());
   EXPECT_EQ(verituru->currentIndex(), -1);
   ASSERT_EQ(verituru->count(), 6);
-  const std::vector<std::string> items = {"METİN", "NOT", "SAYI", "PARA BİRİMİ", "TARİH",
-                                          "EVET/HAYIR"};
   for (int i = 0; i < 6; ++i)
-    EXPECT_EQ(verituru->itemText(i).toStdString(), items[static_cast<std::size_t>(i)]);
+    EXPECT_EQ(verituru->itemText(i).toStdString(), window::testing::kDataTypeItems[i]);
 
   view.show();
   EXPECT_TRUE(QTest::qWaitForWindowExposed(&view));
@@ -205,10 +162,8 @@ TEST_F(Window, FocusStartsOnSonucAndFollowsTheTabColumn) {
   EXPECT_EQ(QApplication::focusWidget(), child<QWidget>(view, "sonuc"));
 
   // The whole chain, hidden panel included.
-  const std::vector<std::string> chain = {"sonuc",    "basla",        "yedekle", "sinir",
-                                          "tabloismi", "verituru",    "alanismi", "tabloolustur",
-                                          "kapat",    "sonuc1",       "sorgu",   "sorguolusturma",
-                                          "kontrolet"};
+  const std::vector<std::string> chain(std::begin(window::testing::kFocusChain),
+                                       std::end(window::testing::kFocusChain));
   QWidget* w = child<QWidget>(view, "sonuc");
   for (std::size_t i = 1; i < chain.size(); ++i) {
     w = w->nextInFocusChain();
@@ -297,6 +252,41 @@ TEST_F(Window, KapatAndTheCloseBoxQuitAtOnce) {
   EXPECT_EQ(quits, 1);
   EXPECT_TRUE(view.close());
   EXPECT_EQ(quits, 2);
+}
+
+TEST_F(Window, SpaceAndEnterClickTheFocusedButton) {
+  int backups = 0, runs = 0, quits = 0;
+  view.setActions({.yedekle = [&] { ++backups; }, .basla = [&] { ++runs; },
+                   .quit = [&] { ++quits; }});
+  view.show();
+  view.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&view));
+  auto* yedekle = child<QPushButton>(view, "yedekle");
+  auto* basla = child<QPushButton>(view, "basla");
+  yedekle->setFocus();
+  QTest::keyClick(yedekle, Qt::Key_Space);
+  EXPECT_EQ(backups, 1) << "Space";
+  QTest::keyClick(yedekle, Qt::Key_Return);
+  EXPECT_EQ(backups, 2) << "Return";
+  QTest::keyClick(yedekle, Qt::Key_Enter, Qt::KeypadModifier);
+  EXPECT_EQ(backups, 3) << "Enter on the keypad";
+  // Only the focused button runs, and only once per key.
+  basla->setFocus();
+  QTest::keyClick(basla, Qt::Key_Return);
+  EXPECT_EQ(runs, 1);
+  EXPECT_EQ(backups, 3);
+  // Enter with a modifier is no click; a disabled button takes no Enter.
+  QTest::keyClick(basla, Qt::Key_Return, Qt::ControlModifier);
+  EXPECT_EQ(runs, 1);
+  auto* kapat = child<QPushButton>(view, "kapat");
+  kapat->setFocus();
+  QTest::keyClick(kapat, Qt::Key_Return);
+  EXPECT_EQ(quits, 1);
+  child<QWidget>(view, "Frame1")->setEnabled(true);
+  auto* tabloolustur = child<QPushButton>(view, "tabloolustur");
+  QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+  QApplication::sendEvent(tabloolustur, &enter);
+  EXPECT_EQ(backups + runs + quits, 5);
 }
 
 TEST_F(Window, ScreenshotShowsTheLayout) {
