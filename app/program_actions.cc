@@ -11,7 +11,7 @@ namespace app {
 
 window::Actions programActions(window::Model& model, window::MessageService& messages,
                                engine::Env& env,
-                               std::function<std::string()> programDirectory,
+                               std::function<std::optional<std::string>()> programDirectory,
                                std::function<void()> quit) {
   window::Actions actions;
   actions.yedekle = [&model, &messages, &env, programDirectory] {

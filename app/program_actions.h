@@ -4,6 +4,7 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "engine/env.h"
@@ -17,7 +18,7 @@ namespace app {
 // `quit` ends the program.
 window::Actions programActions(window::Model& model, window::MessageService& messages,
                                engine::Env& env,
-                               std::function<std::string()> programDirectory,
+                               std::function<std::optional<std::string>()> programDirectory,
                                std::function<void()> quit);
 
 }  // namespace app
