@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 #include <random>
 #include <span>
 #include <utility>
@@ -103,6 +104,20 @@ constexpr std::uint32_t kPagesPerMapPage = (kPageSize - 4) * 8;
 struct MapRow {
   std::size_t start = 0;  // first byte of the row in page 1
   std::size_t end = 0;    // one past its last byte
+
+  // An inline map (type 0): its bitmap, the page its first bit stands for,
+  // how many pages it covers.
+  std::size_t bitsAt() const { return start + 5; }
+  std::uint32_t first(const Page& map) const { return get32(map, start + 1); }
+  std::uint32_t bits() const { return static_cast<std::uint32_t>((end - bitsAt()) * 8); }
+  bool covers(const Page& map, std::uint32_t p) const { return p >= first(map) && p - first(map) < bits(); }
+  // A reference map (type 1): where the number of the map page covering
+  // page p stands, or none when the row is too short to name it.
+  std::optional<std::size_t> slotOf(std::uint32_t p) const {
+    const std::size_t slot = start + 1 + 4 * std::size_t{p / kPagesPerMapPage};
+    if (slot + 4 > end) return std::nullopt;
+    return slot;
+  }
 };
 
 MapRow findGlobalMapRow(const Page& page) {
@@ -216,17 +231,16 @@ std::uint32_t PageChannel::allocatePage() {
   std::uint8_t type = map[row.start];
 
   if (type == 0) {
-    std::size_t bitsAt = row.start + 5;
-    std::uint32_t first = get32(map, row.start + 1);
-    auto bits = static_cast<std::uint32_t>((row.end - bitsAt) * 8);
-    auto covers = [&](std::uint32_t p) { return p >= first && p - first < bits; };
+    const std::size_t bitsAt = row.bitsAt();
+    const std::uint32_t first = row.first(map);
+    const std::uint32_t bits = row.bits();
 
     // A free page inside the file, unless the map marks one of the pages
     // every database uses (header, this map, the catalog's definition) as
     // free: then it is not to be trusted and we only append.
     bool trustworthy = true;
     for (std::uint32_t p = 0; p < 3; ++p)
-      if (covers(p) && bitSet(map, bitsAt, p - first)) trustworthy = false;
+      if (row.covers(map, p) && bitSet(map, bitsAt, p - first)) trustworthy = false;
     if (trustworthy) {
       const std::uint64_t end = std::min<std::uint64_t>(std::uint64_t{first} + bits, transactionPages_);
       for (std::uint32_t p = std::max<std::uint32_t>(first, 3); p < end; ++p) {
@@ -242,7 +256,7 @@ std::uint32_t PageChannel::allocatePage() {
     // with every later page free (they all lie beyond the end of the file).
     std::uint32_t n = transactionPages_;
     if (n >= kMaxPages) throw Error("the database has reached its largest size");
-    if (covers(n)) {
+    if (row.covers(map, n)) {
       clearBit(map, bitsAt, n - first);
     } else {
       put32(map, row.start + 1, n);
@@ -263,9 +277,8 @@ std::uint32_t PageChannel::allocatePage() {
     if (n >= kMaxPages) throw Error("the database has reached its largest size");
     ++transactionPages_;
     dirty_[n] = Page{};
-    std::size_t slot = row.start + 1 + 4 * std::size_t{n / kPagesPerMapPage};
-    if (slot + 4 <= row.end) {
-      std::uint32_t mapPageNo = get32(map, slot);
+    if (const auto slot = row.slotOf(n)) {
+      std::uint32_t mapPageNo = get32(map, *slot);
       if (mapPageNo >= 3 && mapPageNo < n) {
         Page mapPage = readPage(mapPageNo);
         if (mapPage[0] == kUsageMapPage) {
@@ -287,17 +300,13 @@ void PageChannel::freePage(std::uint32_t n) {
   MapRow row = findGlobalMapRow(map);
   std::uint8_t type = map[row.start];
   if (type == 0) {
-    std::size_t bitsAt = row.start + 5;
-    std::uint32_t first = get32(map, row.start + 1);
-    auto bits = static_cast<std::uint32_t>((row.end - bitsAt) * 8);
-    if (n >= first && n - first < bits) {
-      setBit(map, bitsAt, n - first);
+    if (row.covers(map, n)) {
+      setBit(map, row.bitsAt(), n - row.first(map));
       writePage(1, map);
     }
   } else if (type == 1) {
-    std::size_t slot = row.start + 1 + 4 * std::size_t{n / kPagesPerMapPage};
-    if (slot + 4 <= row.end) {
-      std::uint32_t mapPageNo = get32(map, slot);
+    if (const auto slot = row.slotOf(n)) {
+      std::uint32_t mapPageNo = get32(map, *slot);
       if (mapPageNo >= 3 && mapPageNo < transactionPages_ && mapPageNo != n) {
         Page mapPage = readPage(mapPageNo);
         if (mapPage[0] == kUsageMapPage) {
@@ -316,15 +325,13 @@ bool PageChannel::globalMapSaysFree(std::uint32_t n) {
   Page map = readPage(1);
   MapRow row = findGlobalMapRow(map);
   if (map[row.start] == 0) {
-    std::uint32_t first = get32(map, row.start + 1);
-    auto bits = static_cast<std::uint32_t>((row.end - row.start - 5) * 8);
-    if (n < first || n - first >= bits) return true;
-    return bitSet(map, row.start + 5, n - first);
+    if (!row.covers(map, n)) return true;
+    return bitSet(map, row.bitsAt(), n - row.first(map));
   }
   if (map[row.start] == 1) {
-    std::size_t slot = row.start + 1 + 4 * std::size_t{n / kPagesPerMapPage};
-    if (slot + 4 > row.end) return true;
-    std::uint32_t mapPageNo = get32(map, slot);
+    const auto slot = row.slotOf(n);
+    if (!slot) return true;
+    std::uint32_t mapPageNo = get32(map, *slot);
     if (mapPageNo == 0 || mapPageNo >= pageCount()) return true;
     Page mapPage = readPage(mapPageNo);
     if (mapPage[0] != kUsageMapPage) throw Error("a usage map page has the wrong type");
@@ -340,11 +347,11 @@ std::vector<PageChannel::MapState> PageChannel::globalMapStates() {
   MapRow row = findGlobalMapRow(map);
   auto fill = [&](const Page& bitsPage, std::size_t bitsAt, std::uint64_t first, std::uint64_t bits) {
     for (std::uint64_t p = first; p < first + bits && p < n; ++p)
-      states[p] = bitSet(bitsPage, bitsAt, static_cast<std::uint32_t>(p - first)) ? MapState::Free
-                                                                                 : MapState::Used;
+      states[static_cast<std::size_t>(p)] =
+          bitSet(bitsPage, bitsAt, static_cast<std::uint32_t>(p - first)) ? MapState::Free : MapState::Used;
   };
   if (map[row.start] == 0) {
-    fill(map, row.start + 5, get32(map, row.start + 1), (row.end - row.start - 5) * 8);
+    fill(map, row.bitsAt(), row.first(map), row.bits());
     return states;
   }
   if (map[row.start] == 1) {

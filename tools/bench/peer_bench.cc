@@ -2,11 +2,14 @@
 // one run, each in a process of its own (time by the wall clock, peak memory
 // by the child's maximum resident set):
 //   - the whole update run of the window model on samples of 1 000, 100 000
-//     and 1 000 000 sales rows, with the pages it reads from the database and
-//     how many of them are data pages of the user tables, and the same on
-//     the sales test databases (sales-small, sales-large) of --fixtures DIR
-//     with the pages the file grows by;
-//   - opening and listing the catalog: karvelta-jet schema against mdb-tables;
+//     and 1 000 000 sales rows, and on the sales test databases of
+//     --fixtures DIR (sales-small, sales-large, sales-manytables): time,
+//     processor time, and per operation that changed the file the processor
+//     time, flushes and pages read, with how many of the pages read are data
+//     pages of the user tables and how many pages the file grew by;
+//   - the catalog listing with every table's columns, karvelta-jet schema
+//     against mdb-schema on the sales test databases (best of 10);
+//   - opening and listing the catalog of the largest sample against mdb-tables;
 //   - reading every row of satislar: karvelta-jet rows against mdb-export;
 //   - YEDEK AL of a database of several hundred MiB against cp of the file.
 //
