@@ -263,7 +263,7 @@ std::vector<PageChannel::MapState> PageChannel::globalMapStates() {
   MapRow row = findGlobalMapRow(map);
   auto fill = [&](const Page& bitsPage, std::size_t bitsAt, std::uint64_t first, std::uint64_t bits) {
     for (std::uint64_t p = first; p < first + bits && p < n; ++p)
-      states[p] = bitSet(bitsPage, bitsAt, static_cast<std::uint32_t>(p - first)) ? MapState::Free
+      states[static_cast<std::size_t>(p)] = bitSet(bitsPage, bitsAt, static_cast<std::uint32_t>(p - first)) ? MapState::Free
                                                                                  : MapState::Used;
   };
   if (map[row.start] == 0) {
