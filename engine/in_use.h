@@ -11,8 +11,10 @@ namespace engine {
 // ".ldb" (or ".ldb" appended when it has none), in the same directory.
 std::string lockFilePath(const std::string& dbPath);
 
-// True when some other open file description, in practice another process,
-// holds a lock on the database's lock file or on the database file itself.
+// True when another program holds the database's lock file or the database
+// file itself (Env::isLockedElsewhere of each): on Linux a lock through some
+// other open file description, on Windows an open of either for writing, as a
+// client of the real engine keeps both while it has the database open.
 bool isInUseElsewhere(Env& env, const std::string& dbPath);
 
 }  // namespace engine

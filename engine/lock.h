@@ -1,9 +1,11 @@
 // The lock our engine holds while it has a database open, and the open of a
 // database file under that lock.
 //
-// While a database is open, this process holds an exclusive lock (an open
-// file description lock, seen by every other process) on the database's lock
-// file, lockFilePath(dbPath), created if missing. All connections of this
+// While a database is open, this process holds an exclusive lock on the
+// database's lock file, lockFilePath(dbPath), created if missing: on Linux an
+// open file description lock, on Windows a handle that shares nothing but
+// removal, so that a client of the real engine cannot open the database in
+// shared mode meanwhile (engine/FORMAT.md, section 12). All connections of this
 // process to one database (found by canonical path) share that one lock
 // through a process-wide registry, so a second connection is never blocked by
 // the first. When the last connection closes, the lock file is removed while

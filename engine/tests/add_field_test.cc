@@ -41,6 +41,7 @@ using testutil::FixedClockEnv;
 using testutil::fileBytes;
 using testutil::OtherProcessLock;
 using testutil::readersAvailable;
+using testutil::whyNoReaders;
 using testutil::TempDir;
 
 constexpr const char* kPassword = "zorpelnik";
@@ -257,7 +258,7 @@ TEST(AddField, CatalogueOnTheSalesDatabase) {
     EXPECT_TRUE(db.properties(satislar->entry).allowZeroLength("aciklama"));
     EXPECT_TRUE(db.properties(fisno->entry).allowZeroLength("musterikodu"));
   }
-  if (!readersAvailable()) GTEST_SKIP() << "node or mdbtools missing";
+  if (!readersAvailable()) GTEST_SKIP() << whyNoReaders();
   expectReadersRead(path, kPassword, schemaJson(path, kPassword), fixturePath("sales-small.mdb"));
 }
 
@@ -320,7 +321,7 @@ TEST(AddField, DefinitionGrowsOntoAFurtherPage) {
   }
   expectRowsKept(before, readRows(path, kPassword), "grown");
   expectIntegrity(path, kPassword, "sales-small.mdb");
-  if (!readersAvailable()) GTEST_SKIP() << "node or mdbtools missing";
+  if (!readersAvailable()) GTEST_SKIP() << whyNoReaders();
   expectReadersRead(path, kPassword, schemaJson(path, kPassword), fixturePath("sales-small.mdb"));
 }
 
@@ -360,7 +361,7 @@ TEST(AddField, TheCatalogRowMovesWhenItsPageIsFull) {
   }
   expectRowsKept(before, readRows(path, kPassword), "moved");
   expectIntegrity(path, kPassword, "sales-small.mdb");
-  if (!readersAvailable()) GTEST_SKIP() << "node or mdbtools missing";
+  if (!readersAvailable()) GTEST_SKIP() << whyNoReaders();
   expectReadersRead(path, kPassword, schemaJson(path, kPassword), filled);
 }
 

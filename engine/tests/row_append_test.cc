@@ -39,6 +39,7 @@ using testutil::expectReadersRead;
 using testutil::fileBytes;
 using testutil::FixedClockEnv;
 using testutil::readersAvailable;
+using testutil::whyNoReaders;
 using testutil::TempDir;
 using testutil::writeBytes;
 
@@ -252,7 +253,7 @@ TEST_F(RowAppend, ValuesOfEveryTypeReadBackThroughEveryReader) {
   EXPECT_EQ(parseLongValueHeader(notlar[2]).length, 0u);
   EXPECT_EQ(parseLongValueHeader(notlar[4]).flags, kLongValueSinglePage);
 
-  if (!readersAvailable()) GTEST_SKIP() << "node or mdbtools missing";
+  if (!readersAvailable()) GTEST_SKIP() << whyNoReaders();
   // The whole file is checked by verify-written in the tests below; here the
   // readers disagree by design on the date before 1900, so each reader's
   // rows are compared with ours on their own.

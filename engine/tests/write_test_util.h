@@ -20,6 +20,7 @@
 #include "engine/in_use.h"
 #include "engine/path.h"
 #include "engine/testing/other_process.h"
+#include "engine/testing/readers.h"
 
 namespace engine::testutil {
 
@@ -105,15 +106,8 @@ class OtherProcessLock : public LockingProcess {
   explicit OtherProcessLock(const std::string& db) : LockingProcess(lockFilePath(db)) {}
 };
 
-// The independent readers (node, mdbtools) run in the native suite only.
-inline bool readersAvailable() {
-#ifdef _WIN32
-  return false;
-#endif
-  return std::system("command -v node >/dev/null 2>&1 && command -v mdb-schema >/dev/null 2>&1 && "
-                     "command -v mdb-export >/dev/null 2>&1 && command -v mdb-prop >/dev/null 2>&1 && "
-                     "test -d '" KARVELTA_SOURCE_DIR "/tools/readers/node_modules'") == 0;
-}
+using engine::testing::readersAvailable;
+using engine::testing::whyNoReaders;
 
 // Runs the readers' check of a written file; extra holds further arguments
 // (--rows-like ORIGINAL --renamed A=B, --expect FILE). Fails the test with

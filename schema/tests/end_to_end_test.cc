@@ -18,6 +18,7 @@
 #include "engine/integrity_check.h"
 #include "engine/path.h"
 #include "engine/testing/other_process.h"
+#include "engine/testing/readers.h"
 #include "engine/testing/temp_dir.h"
 #include "schema/schema.h"
 #include "schema/tests/expected_catalogue.h"
@@ -145,15 +146,8 @@ class CountingEngine : public engine::Engine {
   engine::Engine& real_;
 };
 
-// The independent readers (node, mdbtools) run in the native suite only.
-bool readersAvailable() {
-#ifdef _WIN32
-  return false;
-#endif
-  return fs::exists(fs::path(KARVELTA_SOURCE_DIR) / "tools/readers/node_modules/mdb-reader") &&
-         std::system("command -v node >/dev/null 2>&1 && command -v mdb-schema >/dev/null 2>&1 && "
-                     "command -v mdb-export >/dev/null 2>&1 && command -v mdb-prop >/dev/null 2>&1") == 0;
-}
+using engine::testing::readersAvailable;
+using engine::testing::whyNoReaders;
 
 class EndToEnd : public ::testing::Test {
  protected:
@@ -271,7 +265,7 @@ TEST_F(EndToEnd, SalesSmallSetAsideAndBuiltThenEverythingExists) {
   EXPECT_EQ(listing(programDir), files);
   expectSound(db);
 
-  if (!readersAvailable()) GTEST_SKIP() << "node, tools/readers/node_modules or mdbtools missing";
+  if (!readersAvailable()) GTEST_SKIP() << whyNoReaders();
   expectReadersRead(db,
                     {{"fisnoeski", 5, kOldFisno},
                      {"satislareski", 40, kOldSatislar},
@@ -324,7 +318,7 @@ TEST_F(EndToEnd, SalesUpdatedKeepsItsTablesAndGainsTheMissingFields) {
   EXPECT_TRUE(fileBytes(db) == afterFirst) << "the refused run changed the file";
   expectSound(db);
 
-  if (!readersAvailable()) GTEST_SKIP() << "node, tools/readers/node_modules or mdbtools missing";
+  if (!readersAvailable()) GTEST_SKIP() << whyNoReaders();
   expectReadersRead(db,
                     {{"fisno", 5, extendedBy(kOldFisno, "fisno")},
                      {"satislar", 40, extendedBy(kOldSatislar, "satislar")},
@@ -350,7 +344,7 @@ TEST_F(EndToEnd, SalesWithoutFisnoRenamesOnlySatislar) {
             (std::set<std::string>{"satislareski", "urunler", "fisno", "satislar"}));
   expectSound(db);
 
-  if (!readersAvailable()) GTEST_SKIP() << "node, tools/readers/node_modules or mdbtools missing";
+  if (!readersAvailable()) GTEST_SKIP() << whyNoReaders();
   expectReadersRead(db,
                     {{"satislareski", 40, kOldSatislar},
                      {"urunler", 30, kUrunler},

@@ -18,6 +18,7 @@
 #include "engine/integrity_check.h"
 #include "engine/jet_database.h"
 #include "engine/long_value.h"
+#include "engine/testing/readers.h"
 #include "engine/testing/temp_dir.h"
 #include "engine/value.h"
 #include "schema/schema.h"
@@ -31,14 +32,7 @@ namespace {
 namespace fs = std::filesystem;
 using Strings = std::vector<std::string>;
 
-// The independent readers (node, mdbtools) run in the native suite only.
-bool readersAvailable() {
-#ifdef _WIN32
-  return false;
-#endif
-  return std::system("command -v node >/dev/null 2>&1 && command -v mdb-export >/dev/null 2>&1 && "
-                     "test -d '" KARVELTA_SOURCE_DIR "/tools/readers/node_modules'") == 0;
-}
+using engine::testing::readersAvailable;
 
 // verify-written over the file; extra: further arguments. Fails the test with
 // its report unless it exits 0.
