@@ -339,6 +339,58 @@ TEST(CreateTable, TablesEnoughForThreeIndexLevels) {
     expectReadersRead(path, kSalesPassword, "--rows-like '" KARVELTA_FIXTURES_DIR "/sales-small.mdb'");
 }
 
+// Pages of the catalog's name index in the database at path.
+std::size_t namePages(const std::string& path) {
+  JetDatabase jet(Env::system(), path, true, kSalesPassword);
+  const TableDefinition d = TableDefinition::read(jet.channel(), kCatalogPage);
+  return IndexTree(jet.channel(), d, 0).pages().size();
+}
+
+// Cuts of a creation that splits the root of the name index (a leaf becomes
+// a node over two leaves), of one that splits a leaf under the root, and of
+// a rename that splits a leaf: each cut leaves the file as before or as
+// after, and the check passes on it.
+TEST(CreateTable, CutsOfChangesThatSplitTheNameIndex) {
+  TempDir dir;
+  const std::string path = dir.copy("sales-small.mdb", "grown.mdb");
+  UnsyncedEnv unsynced;
+  // Tables until a creation splits the root, then until one splits a leaf.
+  std::vector<std::uint8_t> rootSplit, leafSplit;
+  std::string rootSplitter, leafSplitter;
+  for (int i = 0; leafSplit.empty(); ++i) {
+    ASSERT_LT(i, 200);
+    const auto before = fileBytes(path);
+    const std::size_t pages = namePages(path);
+    createIn(unsynced, path, kSalesPassword, longName(i));
+    if (namePages(path) == pages) continue;
+    if (pages == 1) {
+      EXPECT_EQ(namePages(path), 3u);
+      rootSplit = before;
+      rootSplitter = longName(i);
+    } else {
+      EXPECT_EQ(namePages(path), pages + 1);
+      leafSplit = before;
+      leafSplitter = longName(i);
+    }
+  }
+  auto creation = [](const std::string& name) {
+    return [name](Env& env, const std::string& at) { createIn(env, at, kSalesPassword, name); };
+  };
+  std::string after = expectAllOrNothingFrom(dir, rootSplit, "sales-small.mdb", kSalesPassword,
+                                             creation(rootSplitter));
+  EXPECT_EQ(namePages(after), 3u);
+  after = expectAllOrNothingFrom(dir, leafSplit, "sales-small.mdb", kSalesPassword, creation(leafSplitter));
+  EXPECT_EQ(namePages(after), 4u);
+  after = expectAllOrNothingFrom(dir, leafSplit, "sales-small.mdb", kSalesPassword,
+                                 [&](Env& env, const std::string& at) {
+                                   renameIn(env, at, kSalesPassword, "fisno", leafSplitter);
+                                 });
+  EXPECT_EQ(namePages(after), 4u);
+  if (readersAvailable())
+    expectReadersRead(after, kSalesPassword,
+                      "--rows-like '" KARVELTA_FIXTURES_DIR "/sales-small.mdb' --renamed fisno=" + leafSplitter);
+}
+
 TEST(CreateTable, CutWritesAndFlushes) {
   for (const std::string fixture : {"sales-small.mdb", "access2000-blank.mdb"}) {
     const std::string password = fixture == "sales-small.mdb" ? kSalesPassword : "";
