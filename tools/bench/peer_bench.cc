@@ -4,8 +4,10 @@
 //   - the whole update run of the window model on samples of 1 000, 100 000
 //     and 1 000 000 sales rows, with the pages it reads from the database and
 //     how many of them are data pages of the user tables, and the same on
-//     the sales test databases (sales-small, sales-large) of --fixtures DIR
-//     with the pages the file grows by;
+//     the sales test databases (sales-small, sales-manytables, sales-large)
+//     of --fixtures DIR with the pages it writes and the pages the file
+//     grows by;
+//   - the pages a table creation writes when it splits an index page;
 //   - opening and listing the catalog: karvelta-jet schema against mdb-tables;
 //   - reading every row of satislar: karvelta-jet rows against mdb-export;
 //   - YEDEK AL of a database of several hundred MiB against cp of the file.
@@ -35,7 +37,10 @@
 #include "engine/engine.h"
 #include "engine/env.h"
 #include "engine/error.h"
+#include "engine/catalog.h"
+#include "engine/index_tree.h"
 #include "engine/jet_database.h"
+#include "engine/table_definition.h"
 #include "engine/usage_map.h"
 #include "schema/schema.h"
 #include "tools/karvelta-jet/sample_database.h"
@@ -56,6 +61,7 @@ class CountingEnv final : public engine::EnvWrapper {
 
   std::uint64_t pageReads = 0;
   std::uint64_t userPageReads = 0;
+  std::uint64_t pageWrites = 0;  // pages written to the database file itself
 
   std::unique_ptr<engine::File> open(const std::string& path, engine::OpenMode mode) override {
     auto f = EnvWrapper::open(path, mode);
@@ -73,6 +79,11 @@ class CountingEnv final : public engine::EnvWrapper {
         if (p < env_.userPages_.size() && env_.userPages_[p]) ++env_.userPageReads;
       }
       FileWrapper::read(offset, out);
+    }
+    void write(std::uint64_t offset, std::span<const std::uint8_t> data) override {
+      for (std::uint64_t p = offset / engine::kPageSize; p * engine::kPageSize < offset + data.size(); ++p)
+        ++env_.pageWrites;
+      FileWrapper::write(offset, data);
     }
 
    private:
@@ -97,8 +108,9 @@ long peakKiB() {
 }
 
 // Child: runs the update run over the database named in dir/PLX.dll and
-// prints "seconds pageReads userDataPageReads peakKiB ok cpuSeconds" (the
-// processor time of the whole child, the page count of the start included).
+// prints "seconds pageReads userDataPageReads peakKiB ok cpuSeconds
+// pageWrites" (the processor time of the whole child, the page count of the
+// start included; the pages written to the database, not to its journal).
 int updateRunChild(const std::string& dir, const std::string& db) {
   std::vector<bool> userPages;
   {
@@ -127,9 +139,10 @@ int updateRunChild(const std::string& dir, const std::string& db) {
   rusage self{};
   getrusage(RUSAGE_SELF, &self);
   auto secondsOf = [](const timeval& t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6; };
-  std::printf("%.6f %llu %llu %ld %d %.6f\n", seconds, static_cast<unsigned long long>(env.pageReads),
+  std::printf("%.6f %llu %llu %ld %d %.6f %llu\n", seconds, static_cast<unsigned long long>(env.pageReads),
               static_cast<unsigned long long>(env.userPageReads), peakKiB(), ok ? 1 : 0,
-              secondsOf(self.ru_utime) + secondsOf(self.ru_stime));
+              secondsOf(self.ru_utime) + secondsOf(self.ru_stime),
+              static_cast<unsigned long long>(env.pageWrites));
   return ok ? 0 : 1;
 }
 
@@ -228,8 +241,8 @@ void updateRunTable(const fs::path& data, const fs::path& scratch, const std::st
                     const std::vector<UpdateRunInput>& inputs) {
   std::printf("\nUpdate run of the window (2 renames, 2 tables, 30 fields, every call reopening the\n"
               "database) %s, median of 5 runs, each on a fresh copy:\n\n", what.c_str());
-  std::printf("%-16s %9s %9s %9s %9s %10s %10s %8s %7s\n", "database", "file MiB", "time ms", "cpu ms",
-              "peak KiB", "page reads", "user data", "pages +", "time x");
+  std::printf("%-20s %9s %9s %9s %9s %10s %10s %11s %8s %7s\n", "database", "file MiB", "time ms", "cpu ms",
+              "peak KiB", "page reads", "user data", "page writes", "pages +", "time x");
   struct Row {
     double ms;
     double cpuMs;
@@ -241,7 +254,7 @@ void updateRunTable(const fs::path& data, const fs::path& scratch, const std::st
     const fs::path work = data / "update-run";
     std::vector<double> times, cpuTimes;
     std::vector<long> peaks;
-    std::string reads = "?", userReads = "?";
+    std::string reads = "?", userReads = "?", writes = "?";
     std::uintmax_t grownPages = 0;
     for (int rep = 0; rep < 5; ++rep) {
       fs::remove_all(work);
@@ -257,7 +270,7 @@ void updateRunTable(const fs::path& data, const fs::path& scratch, const std::st
       double seconds = 0, cpu = 0;
       long kib = 0;
       int ok = 0;
-      in >> seconds >> reads >> userReads >> kib >> ok >> cpu;
+      in >> seconds >> reads >> userReads >> kib >> ok >> cpu >> writes;
       if (m.status != 0 || ok != 1) allOk = false;
       if (userReads != "0") noDataPages = false;
       times.push_back(seconds * 1000);
@@ -266,9 +279,9 @@ void updateRunTable(const fs::path& data, const fs::path& scratch, const std::st
       grownPages = (fs::file_size(db) - fs::file_size(input.db)) / engine::kPageSize;
     }
     rows.push_back({median(times), median(cpuTimes), median(peaks)});
-    std::printf("%-16s %9.1f %9.1f %9.1f %9ld %10s %10s %8ju %7.2f\n", input.label.c_str(),
+    std::printf("%-20s %9.1f %9.1f %9.1f %9ld %10s %10s %11s %8ju %7.2f\n", input.label.c_str(),
                 mib(fs::file_size(input.db)), rows.back().ms, rows.back().cpuMs, rows.back().kib, reads.c_str(),
-                userReads.c_str(), grownPages, rows.back().ms / rows.front().ms);
+                userReads.c_str(), writes.c_str(), grownPages, rows.back().ms / rows.front().ms);
   }
   fs::remove_all(data / "update-run");
   const double timeRatio = rows.back().ms / rows.front().ms;
@@ -280,6 +293,60 @@ void updateRunTable(const fs::path& data, const fs::path& scratch, const std::st
               timeRatio, cpuRatio, memRatio, timeRatio <= 1.2 && memRatio <= 1.2 ? "met" : "NOT met");
   std::printf("  data pages of the user tables read: %s; every run's counters as expected: %s\n",
               noDataPages ? "none" : "SOME", allOk ? "yes" : "NO");
+}
+
+// The pages a change writes when it splits an index page, beside those of
+// changes that split nothing: tables of 64-character names created one by one
+// in a copy of sales-small until its name index has four leaves, each
+// creation opening the database for itself, as the schema routines do.
+void splitCostTable(const fs::path& data, const std::string& salesSmall) {
+  const fs::path db = data / "split-cost.mdb";
+  fs::copy_file(salesSmall, db, fs::copy_options::overwrite_existing);
+  fs::permissions(db, fs::perms::owner_read | fs::perms::owner_write);
+  auto namePages = [&] {
+    engine::JetDatabase jet(engine::Env::system(), db.string(), true, jettool::kSamplePassword);
+    const engine::TableDefinition d = engine::TableDefinition::read(jet.channel(), engine::kCatalogPage);
+    return engine::IndexTree(jet.channel(), d, 0).pages().size();
+  };
+  std::vector<std::uint64_t> plain;
+  struct Split {
+    std::size_t pagesBefore;
+    std::uint64_t writes;
+    std::uintmax_t grown;
+  };
+  std::vector<Split> splits;
+  for (int i = 0; namePages() < 4 && i < 500; ++i) {
+    const std::size_t before = namePages();
+    const std::uintmax_t size = fs::file_size(db);
+    CountingEnv env(engine::Env::system(), db.string(), {});
+    {
+      auto engine = engine::makeJetEngine(env);
+      auto open = engine->openDatabase(db.string(), false, false, std::string(";pwd=") + jettool::kSamplePassword);
+      std::string name = "t" + std::to_string(10000 + i);
+      name += std::string(64 - name.size(), '_');
+      engine::NewTableDef def = open->createTableDef(name);
+      engine::NewField no = engine::createField("no", 4);
+      no.attributes = engine::kAutoIncrement;
+      def.fields.push_back(no);
+      open->appendTableDef(def);
+    }
+    if (namePages() == before)
+      plain.push_back(env.pageWrites);
+    else
+      splits.push_back({before, env.pageWrites, (fs::file_size(db) - size) / engine::kPageSize});
+  }
+  fs::remove(db);
+  std::printf("\nCost of an index page split: new tables of 64-character names in sales-small\n"
+              "(pages written to the database by one table creation, all its indexes and rows):\n\n");
+  if (!plain.empty())
+    std::printf("  %-44s %6llu pages written (median of %zu)\n", "a creation that splits nothing",
+                static_cast<unsigned long long>(median(plain)), plain.size());
+  for (const Split& s : splits)
+    std::printf("  %-44s %6llu pages written, file +%ju pages\n",
+                (s.pagesBefore == 1 ? std::string("one that splits the root leaf")
+                                    : "one that splits a leaf (" + std::to_string(s.pagesBefore) + " pages before)")
+                    .c_str(),
+                static_cast<unsigned long long>(s.writes), s.grown);
 }
 
 int bench(const fs::path& data, const std::string& jet, const std::string& backupBench,
@@ -297,9 +364,10 @@ int bench(const fs::path& data, const std::string& jet, const std::string& backu
   updateRunTable(data, scratch, "on samples of each size", generated);
   if (!fixtures.empty()) {
     std::vector<UpdateRunInput> fixed;
-    for (const char* name : {"sales-small.mdb", "sales-large.mdb"})
+    for (const char* name : {"sales-small.mdb", "sales-manytables.mdb", "sales-large.mdb"})
       if (fs::exists(fixtures / name)) fixed.push_back({name, (fixtures / name).string()});
-    if (fixed.size() == 2) updateRunTable(data, scratch, "on the sales test databases", fixed);
+    if (fixed.size() >= 2) updateRunTable(data, scratch, "on the sales test databases", fixed);
+    if (fs::exists(fixtures / "sales-small.mdb")) splitCostTable(data, (fixtures / "sales-small.mdb").string());
   }
 
   // 2. Opening and listing the catalog; 3. every row of satislar.
