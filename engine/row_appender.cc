@@ -93,11 +93,9 @@ RowAppender::RowAppender(PageChannel& channel, std::uint32_t definitionPage,
                          std::size_t pagesPerCommit)
     : channel_(channel), definitionPage_(definitionPage),
       pagesPerCommit_(std::max<std::size_t>(pagesPerCommit, 1)),
-      definition_(TableDefinition::read(channel, definitionPage)) {
+      definition_(TableDefinition::read(channel, definitionPage)), indexes_(channel, definition_) {
   if (definition_.tableType() != kUserTable)
     throw Error("rows are appended to user tables only");
-  if (!definition_.realIndexes().empty() || !definition_.logicalIndexes().empty())
-    throw Error("the table has an index; rows are appended only to tables without one");
   for (const Column& c : definition_.columns())
     if ((c.autoIncrement() && c.type != kTypeLong) || c.autoGuid())
       throw Error(columnText(c) + " is numbered in a way that is not supported");
@@ -114,6 +112,7 @@ void RowAppender::beginTransaction() {
   channel_.begin();
   pendingRows_ = 0;
   pendingPages_ = 0;
+  indexes_.forgetPagesWritten();
 }
 
 void RowAppender::failed() {
@@ -309,26 +308,30 @@ RowId RowAppender::placeRow(const std::vector<std::uint8_t>& row) {
 AppendedRow RowAppender::append(const FieldValues& values) {
   if (broken_) throw Error("the rows were rolled back after an error; no more rows are appended");
   Prepared prepared = prepare(values);
-  if (pendingRows_ > 0 && pendingPages_ + prepared.pages > pagesPerCommit_) commit();
-  try {
-    AppendedRow out;
-    std::uint32_t last = lastAutoNumber_;
-    bool numbered = false;
-    const auto& cols = definition_.columns();
-    for (std::size_t i = 0; i < cols.size(); ++i) {
-      if (!cols[i].autoIncrement()) continue;
-      if (!numbered) {
-        if (last >= 0x7FFFFFFFu) throw Error("the table's numbers are used up");
-        ++last;
-        numbered = true;
-      }
-      prepared.values[i] = RowValue::ofLong(static_cast<std::int32_t>(last));
-      out.autoNumbers.push_back(static_cast<std::int32_t>(last));
+  if (pendingRows_ > 0 && pendingPages() + prepared.pages > pagesPerCommit_) commit();
+  AppendedRow out;
+  std::uint32_t last = lastAutoNumber_;
+  bool numbered = false;
+  const auto& cols = definition_.columns();
+  for (std::size_t i = 0; i < cols.size(); ++i) {
+    if (!cols[i].autoIncrement()) continue;
+    if (!numbered) {
+      if (last >= 0x7FFFFFFFu) throw Error("the table's numbers are used up");
+      ++last;
+      numbered = true;
     }
+    prepared.values[i] = RowValue::ofLong(static_cast<std::int32_t>(last));
+    out.autoNumbers.push_back(static_cast<std::int32_t>(last));
+  }
+  // Keys that cannot be written, or that a unique index holds, are refused
+  // before any page changes (only the row pointer depends on the place).
+  if (indexes_.count() > 0) indexes_.checkUnique(indexes_.entriesOf(prepared.values, RowId{}));
+  try {
     const std::uint32_t before = channel_.pageCount();
     std::vector<RowValue> stored = storeValues(prepared);
     pendingPages_ += channel_.pageCount() - before;
     out.id = placeRow(encodeRow(definition_, stored));
+    if (indexes_.count() > 0) indexes_.add(indexes_.entriesOf(stored, out.id));
     if (rowCount_ == UINT32_MAX) throw Error("the table holds as many rows as it can");
     ++rowCount_;
     lastAutoNumber_ = last;
@@ -344,7 +347,7 @@ void RowAppender::commit() {
   if (broken_) throw Error("the rows were rolled back after an error; nothing to commit");
   try {
     flushPage();
-    Page def = channel_.readPage(definitionPage_);
+    Page def = channel_.readPage(definitionPage_);  // with the indexes' distinct-key counts
     put32(def, TableDefinition::kRowCountOffset, rowCount_);
     put32(def, TableDefinition::kAutoNumberOffset, lastAutoNumber_);
     channel_.writePage(definitionPage_, def);

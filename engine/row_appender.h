@@ -1,5 +1,6 @@
-// Appending rows to a user table that has no index, with values as callers
-// have them (numbers, dates, UTF-8 text) rather than stored bytes.
+// Appending rows to a user table, with values as callers have them
+// (numbers, dates, UTF-8 text) rather than stored bytes, and the table's
+// indexes kept (table_indexes.h).
 //
 // Each value is turned into its stored form for its column: Long 4 bytes,
 // Currency 8 (ten-thousandths), Date/Time the 8-byte double of Jet's day
@@ -21,7 +22,9 @@
 // any number of rows can be appended with bounded memory; each commit is
 // atomic through the journal (page_channel.h) and holds whole rows only.
 // Destruction rolls back what was not committed. A value that does not suit
-// its column is refused before any page changes (the appender stays usable);
+// its column, and a row whose key an index cannot take (no known codes, a
+// sort order not written, a key a unique index holds), is refused before
+// any page changes (the appender stays usable);
 // any other Error rolls the uncommitted rows back and leaves the appender
 // unusable.
 #pragma once
@@ -35,6 +38,7 @@
 
 #include "engine/page_channel.h"
 #include "engine/table_definition.h"
+#include "engine/table_indexes.h"
 #include "engine/table_writer.h"
 
 namespace engine {
@@ -76,8 +80,8 @@ class RowAppender {
 
   // Starts a write transaction on channel for the user table whose
   // definition starts at definitionPage. Error when the channel has a
-  // transaction open already, the table is not a user table, has an index,
-  // or has an auto-increment column that is not a Long.
+  // transaction open already, the table is not a user table, or has an
+  // auto-increment column that is not a Long.
   RowAppender(PageChannel& channel, std::uint32_t definitionPage,
               std::size_t pagesPerCommit = kDefaultPagesPerCommit);
   // Rolls back the rows not committed yet.
@@ -103,12 +107,15 @@ class RowAppender {
   RowId placeRow(const std::vector<std::uint8_t>& row);
   std::vector<RowValue> storeValues(Prepared& prepared);
   void failed();
+  // A bound of the pages the open transaction holds.
+  std::size_t pendingPages() const { return pendingPages_ + indexes_.pagesWritten(); }
   std::vector<std::uint8_t> storeLongValue(const Column& column, const std::vector<std::uint8_t>& data);
 
   PageChannel& channel_;
   std::uint32_t definitionPage_;
   std::size_t pagesPerCommit_;
   TableDefinition definition_;
+  TableIndexes indexes_;  // over definition_
   bool broken_ = false;
 
   std::uint32_t rowCount_ = 0;

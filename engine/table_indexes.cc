@@ -83,7 +83,15 @@ SortOrder databaseSortOrder(PageChannel& channel) {
 TableIndexes::TableIndexes(PageChannel& channel, const TableDefinition& definition)
     : channel_(channel), definition_(definition), databaseOrder_(databaseSortOrder(channel)) {}
 
+void TableIndexes::refuseRelationships() const {
+  for (const LogicalIndex& x : definition_.logicalIndexes())
+    if (x.foreignKey())
+      throw Error("the table takes part in a relationship (index '" + x.name +
+                  "'), whose rules this engine does not check");
+}
+
 std::vector<IndexEntry> TableIndexes::entriesOf(const std::vector<RowValue>& values, RowId at) const {
+  refuseRelationships();
   std::vector<IndexEntry> out;
   for (std::size_t i = 0; i < count(); ++i) out.push_back(indexEntryOf(definition_, i, values, at, databaseOrder_));
   return out;
@@ -105,6 +113,7 @@ std::vector<TableIndexes::Change> TableIndexes::changesOf(const std::vector<RowV
       }
     }
     if (same) continue;  // no key is computed, nor written
+    refuseRelationships();
     IndexEntry remove = indexEntryOf(definition_, i, before, at, databaseOrder_);
     IndexEntry add = indexEntryOf(definition_, i, after, at, databaseOrder_);
     if (remove != add) out.push_back({i, std::move(remove), std::move(add)});

@@ -11,7 +11,9 @@
 // codes. Anything else is an Error naming it, for a sort order "the
 // catalogue uses sort order 1055, which this engine cannot write" (the
 // database, or the column, for other tables). A unique index (flag 0x01)
-// refuses a second row with the same key.
+// refuses a second row with the same key. A table with a foreign-key index
+// (a relationship whose rules would have to be checked) takes no new row
+// and no change of an indexed column.
 //
 // All changes happen in the channel's open write transaction; the checks
 // (entriesOf, checkUnique) only read, so a caller that runs them first is
@@ -79,6 +81,7 @@ class TableIndexes {
 
  private:
   void checkUniqueKey(std::size_t index, const IndexEntry& entry);
+  void refuseRelationships() const;
   void change(std::size_t index, const IndexEntry* remove, const IndexEntry* add);
 
   PageChannel& channel_;

@@ -1,12 +1,16 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <algorithm>
 #include <functional>
+#include <random>
 
 #include "engine/byte_reader.h"
 #include "engine/catalog_writer.h"
 #include "engine/engine.h"
 #include "engine/error.h"
+#include "engine/index_page.h"
+#include "engine/index_tree.h"
 #include "engine/jet_database.h"
 #include "engine/table_writer.h"
 #include "engine/testing/fault_env.h"
@@ -239,30 +243,152 @@ TEST(CreateTable, RefusalsLeaveTheFileUnchanged) {
   EXPECT_EQ(fileBytes(path), original);
 }
 
-// The catalog's indexes are kept on one page each; once a new entry no longer
-// fits there, the creation is refused whole and what was created before
-// stays readable.
-// Tables beyond what one index page holds: the catalog's name index splits
-// into leaves under its root, and every table stays readable.
-TEST(CreateTable, ManyTablesSplitTheCatalogIndex) {
+// Levels of an index tree, walking down its first children.
+std::size_t treeLevels(PageChannel& channel, std::uint32_t root) {
+  std::size_t levels = 1;
+  for (IndexPage p = IndexPage::decode(channel.readPage(root), root); !p.leaf; ++levels) {
+    const std::uint32_t child = p.child(0);
+    p = IndexPage::decode(channel.readPage(child), child);
+  }
+  return levels;
+}
+
+// The system's files without their flushes, for tests that make many
+// changes and do not cut any.
+class UnsyncedEnv final : public EnvWrapper {
+ public:
+  UnsyncedEnv() : EnvWrapper(Env::system()) {}
+  std::unique_ptr<File> open(const std::string& path, OpenMode mode) override {
+    return std::make_unique<Unsynced>(EnvWrapper::open(path, mode));
+  }
+  void syncDirectory(const std::string&) override {}
+
+ private:
+  struct Unsynced final : FileWrapper {
+    using FileWrapper::FileWrapper;
+    void sync() override {}
+  };
+};
+
+NewTableDef autoNumbered(Database& db, const std::string& name) {
+  NewTableDef def = db.createTableDef(name);
+  NewField no = createField("no", 4);
+  no.attributes = kAutoIncrement;
+  def.fields.push_back(no);
+  return def;
+}
+
+// A name of 64 characters, most of them underscores (two key bytes each):
+// few tables fill an index page.
+std::string longName(int i) {
+  std::string s = "t" + std::to_string(10000 + i);
+  return s + std::string(64 - s.size(), '_');
+}
+
+// Tables enough to grow the catalog's name index to a root over node pages
+// over leaves (and its other indexes over several leaves), made in random
+// order through the engine: every name and every id is found through the
+// indexes at its catalog row, a taken name (in other letter case) is still
+// refused, the check passes and the readers read the file.
+TEST(CreateTable, TablesEnoughForThreeIndexLevels) {
   TempDir dir;
   const std::string path = dir.copy("sales-small.mdb");
-  constexpr int kTables = 150;
-  for (int i = 0; i < kTables; ++i) createIn(Env::system(), path, kSalesPassword, "tablo_numarasi_" + std::to_string(i));
+  constexpr int kTables = 720;
+  std::vector<int> order(kTables);
+  for (int i = 0; i < kTables; ++i) order[static_cast<std::size_t>(i)] = i;
+  std::shuffle(order.begin(), order.end(), std::mt19937(7));
+  {
+    UnsyncedEnv unsynced;
+    auto engine = makeJetEngine(unsynced);
+    auto db = engine->openDatabase(path, false, false, ";pwd=zorpelnik");
+    for (int i : order) {
+      db->appendTableDef(autoNumbered(*db, longName(i)));
+    }
+    EXPECT_THROW(db->appendTableDef(autoNumbered(*db, "T10007" + std::string(58, '_'))), Error);
+  }
   EXPECT_FALSE(std::filesystem::exists(PageChannel::journalPath(path)));
-  auto engine = makeJetEngine(Env::system());
-  auto db = engine->openDatabase(path, false, true, ";pwd=zorpelnik");
-  EXPECT_EQ(db->tableNames().size(), 3u + kTables);
-  EXPECT_EQ(db->tableDef("tablo_numarasi_" + std::to_string(kTables - 1))->fields().at(0).name, "no");
   {
     JetDatabase jet(Env::system(), path, true, kSalesPassword);
+    const TableDefinition d = TableDefinition::read(jet.channel(), kCatalogPage);
+    IndexTree names(jet.channel(), d, 0), ids(jet.channel(), d, 1);
+    EXPECT_GE(treeLevels(jet.channel(), names.rootPage()), 3u);
+    EXPECT_GE(treeLevels(jet.channel(), ids.rootPage()), 2u);
+    const Catalog catalog = jet.catalog();
+    std::size_t found = 0;
+    for (const CatalogEntry& e : catalog.entries()) {
+      IndexEntry name, id;
+      appendLongKey(name, e.parentId);
+      appendTextKey(name, e.name);
+      appendLongKey(id, e.id);
+      for (IndexTree* tree : {&names, &ids}) {
+        const std::vector<RowId> rows = tree->find(tree == &names ? name : id);
+        ASSERT_EQ(rows.size(), 1u) << e.name;
+        EXPECT_EQ(rows[0].page, e.row.page) << e.name;
+        EXPECT_EQ(rows[0].row, e.row.row) << e.name;
+      }
+      ++found;
+    }
+    EXPECT_EQ(found, 21u + kTables);
     expectIndexesMatchRows(jet.channel(), kCatalogPage);
-    TableDefinition d = TableDefinition::read(jet.channel(), kCatalogPage);
-    EXPECT_GT(IndexTree(jet.channel(), d, 0).pages().size(), 2u);
+    const auto aces = jet.catalog().entries();
+    for (const CatalogEntry& e : aces)
+      if (e.name == "MSysACEs") expectIndexesMatchRows(jet.channel(), e.tableDefinitionPage());
   }
   expectIntegrity(path, kSalesPassword, "sales-small.mdb");
   if (readersAvailable())
     expectReadersRead(path, kSalesPassword, "--rows-like '" KARVELTA_FIXTURES_DIR "/sales-small.mdb'");
+}
+
+// Pages of the catalog's name index in the database at path.
+std::size_t namePages(const std::string& path) {
+  JetDatabase jet(Env::system(), path, true, kSalesPassword);
+  const TableDefinition d = TableDefinition::read(jet.channel(), kCatalogPage);
+  return IndexTree(jet.channel(), d, 0).pages().size();
+}
+
+// Cuts of a creation that splits the root of the name index (a leaf becomes
+// a node over two leaves), of one that splits a leaf under the root, and of
+// a rename that splits a leaf: each cut leaves the file as before or as
+// after, and the check passes on it.
+TEST(CreateTable, CutsOfChangesThatSplitTheNameIndex) {
+  TempDir dir;
+  const std::string path = dir.copy("sales-small.mdb", "grown.mdb");
+  UnsyncedEnv unsynced;
+  // Tables until a creation splits the root, then until one splits a leaf.
+  std::vector<std::uint8_t> rootSplit, leafSplit;
+  std::string rootSplitter, leafSplitter;
+  for (int i = 0; leafSplit.empty(); ++i) {
+    ASSERT_LT(i, 200);
+    const auto before = fileBytes(path);
+    const std::size_t pages = namePages(path);
+    createIn(unsynced, path, kSalesPassword, longName(i));
+    if (namePages(path) == pages) continue;
+    if (pages == 1) {
+      EXPECT_EQ(namePages(path), 3u);
+      rootSplit = before;
+      rootSplitter = longName(i);
+    } else {
+      EXPECT_EQ(namePages(path), pages + 1);
+      leafSplit = before;
+      leafSplitter = longName(i);
+    }
+  }
+  auto creation = [](const std::string& name) {
+    return [name](Env& env, const std::string& at) { createIn(env, at, kSalesPassword, name); };
+  };
+  std::string after = expectAllOrNothingFrom(dir, rootSplit, "sales-small.mdb", kSalesPassword,
+                                             creation(rootSplitter));
+  EXPECT_EQ(namePages(after), 3u);
+  after = expectAllOrNothingFrom(dir, leafSplit, "sales-small.mdb", kSalesPassword, creation(leafSplitter));
+  EXPECT_EQ(namePages(after), 4u);
+  after = expectAllOrNothingFrom(dir, leafSplit, "sales-small.mdb", kSalesPassword,
+                                 [&](Env& env, const std::string& at) {
+                                   renameIn(env, at, kSalesPassword, "fisno", leafSplitter);
+                                 });
+  EXPECT_EQ(namePages(after), 4u);
+  if (readersAvailable())
+    expectReadersRead(after, kSalesPassword,
+                      "--rows-like '" KARVELTA_FIXTURES_DIR "/sales-small.mdb' --renamed fisno=" + leafSplitter);
 }
 
 TEST(CreateTable, CutWritesAndFlushes) {

@@ -234,6 +234,50 @@ Chain chainedMemo(const std::string& path) {
   return found;
 }
 
+// sales-manytables' name index: root node 7 with entries for leaves 601,
+// 262 and 470, tail 261; leaves linked 601 -> 262 -> 470 -> 261.
+TEST(IntegrityCheck, FindsDamageInIndexesOverSeveralPages) {
+  const std::string at = ", table MSysObjects: index ParentIdName: ";
+  {
+    SCOPED_TRACE("entries swapped across two leaves");
+    Damaged db("sales-manytables.mdb");
+    IndexEntry last, first;
+    db.rewriteIndexPage(601, [&](IndexPage& p) { last = p.entries.back(); });
+    db.rewriteIndexPage(262, [&](IndexPage& p) {
+      first = p.entries.front();
+      p.entries.front() = last;
+    });
+    db.rewriteIndexPage(601, [&](IndexPage& p) { p.entries.back() = first; });
+    const IntegrityReport report = db.check();
+    expectProblem(report, "page 262" + at + "the first entry is not above the last entry of the page before it");
+    expectProblem(report, "page 7" + at + "entry 0 differs from the last entry of its child page 601");
+  }
+  {
+    SCOPED_TRACE("a broken link between leaves");
+    Damaged db("sales-manytables.mdb");
+    db.rewriteIndexPage(470, [](IndexPage& p) { p.next = 0; });
+    expectProblem(db.check(), "page 470" + at + "its next page is 0, not page 261");
+  }
+  {
+    SCOPED_TRACE("a node entry dropped");
+    Damaged db("sales-manytables.mdb");
+    db.rewriteIndexPage(7, [](IndexPage& p) {
+      p.entries.erase(p.entries.begin() + 1);
+      p.children.erase(p.children.begin() + 1);
+    });
+    const IntegrityReport report = db.check();
+    expectProblem(report, "page 601" + at + "its next page is 262, not page 470");
+    expectProblem(report, "page 262" + at + "the index's usage map lists page 262, which the index does not use");
+    expectProblem(report, "page 7, table MSysObjects: index ParentIdName lacks the entries of 71 rows");
+  }
+  {
+    SCOPED_TRACE("a leaf of another index as a child");
+    Damaged db("sales-manytables.mdb");
+    db.rewriteIndexPage(7, [](IndexPage& p) { p.tail = 239; });  // a leaf of MSysACEs' index
+    expectProblem(db.check(), "page 239" + at + "page 239 belongs to the table at page 3, not to page 2");
+  }
+}
+
 TEST(IntegrityCheck, FindsBrokenLongValues) {
   {
     SCOPED_TRACE("a chain cut short");

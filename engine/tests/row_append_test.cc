@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <iterator>
+#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -16,6 +17,9 @@
 #include "engine/catalog_writer.h"
 #include "engine/data_page.h"
 #include "engine/field_addition.h"
+#include "engine/index_key.h"
+#include "engine/index_page.h"
+#include "engine/index_tree.h"
 #include "engine/jet_database.h"
 #include "engine/long_value.h"
 #include "engine/row_appender.h"
@@ -373,11 +377,75 @@ TEST_F(RowAppend, RefusedValuesChangeNothing) {
   EXPECT_EQ(rowLines(path, "kayit").size(), 1u);
   testutil::expectIntegrity(path, "", "access2000-blank.mdb");
 
-  // A table with an index (urunler's primary key) is refused.
+  // Keys urunler's primary key cannot take: none known for 'Ç', a null, a
+  // key it holds (U001, in another letter case); the appender stays usable.
   const std::string sales = dir.copy("sales-small.mdb", "sales.mdb");
-  JetDatabase db(Env::system(), sales, false, testutil::kSalesPassword);
-  EXPECT_THROW(RowAppender(db.channel(), db.table("urunler")->entry.tableDefinitionPage()), Error);
-  EXPECT_THROW(RowAppender(db.channel(), 2), Error);  // MSysObjects
+  const auto salesBefore = fileBytes(sales);
+  {
+    JetDatabase db(Env::system(), sales, false, testutil::kSalesPassword);
+    RowAppender out(db.channel(), db.table("urunler")->entry.tableDefinitionPage());
+    EXPECT_THROW(out.append({{"kod", FieldValue::ofText("Ç01")}}), Error);
+    EXPECT_THROW(out.append({{"ad", FieldValue::ofText("adsiz")}}), Error);
+    EXPECT_THROW(out.append({{"kod", FieldValue::ofText("u001")}}), Error);
+    out.commit();
+    EXPECT_THROW(RowAppender(db.channel(), 2), Error);  // MSysObjects
+  }
+  EXPECT_EQ(fileBytes(sales), salesBefore);
+}
+
+// Levels of an index tree, walking down its first children.
+std::size_t treeLevels(PageChannel& channel, std::uint32_t root) {
+  std::size_t levels = 1;
+  for (IndexPage p = IndexPage::decode(channel.readPage(root), root); !p.leaf; ++levels) {
+    const std::uint32_t child = p.child(0);
+    p = IndexPage::decode(channel.readPage(child), child);
+  }
+  return levels;
+}
+
+// Rows appended in random key order to urunler (primary key on kod, text 20)
+// grow its index to a root over node pages over leaves, in small commits;
+// every key is found through the index at its row, a key it holds is still
+// refused, the check passes and the readers read the table.
+TEST(RowAppendIndexed, RowsSplitAPrimaryKeyThreeLevelsDeep) {
+  TempDir dir;
+  const std::string path = dir.copy("sales-small.mdb");
+  constexpr int kRows = 6000;
+  std::vector<int> order(kRows);
+  for (int i = 0; i < kRows; ++i) order[i] = i;
+  std::shuffle(order.begin(), order.end(), std::mt19937(11));
+  // Six digits and fourteen underscores (two key bytes each): long keys.
+  auto kod = [](int i) {
+    std::string s = std::to_string(1000000 + i).substr(1);
+    return s + std::string(14, '_');
+  };
+  std::vector<std::pair<std::string, RowId>> added;
+  {
+    JetDatabase db(Env::system(), path, false, testutil::kSalesPassword);
+    const std::uint32_t table = db.table("urunler")->entry.tableDefinitionPage();
+    RowAppender out(db.channel(), table, 64);
+    for (int i : order)
+      added.emplace_back(kod(i), out.append({{"kod", FieldValue::ofText(kod(i))},
+                                             {"stok", FieldValue::ofLong(i)}}).id);
+    EXPECT_THROW(out.append({{"kod", FieldValue::ofText(kod(17))}}), Error);
+    out.commit();
+  }
+  JetDatabase db(Env::system(), path, true, testutil::kSalesPassword);
+  const TableDefinition d = db.table("urunler")->definition;
+  IndexTree tree(db.channel(), d, 0);
+  EXPECT_GE(treeLevels(db.channel(), tree.rootPage()), 3u);
+  EXPECT_EQ(d.realIndexes()[0].uniqueEntryCount, 30u + kRows);
+  for (const auto& [key, at] : added) {
+    IndexEntry e;
+    appendTextKey(e, key);
+    const std::vector<RowId> rows = tree.find(e);
+    ASSERT_EQ(rows.size(), 1u) << key;
+    EXPECT_EQ(rows[0].page, at.page);
+    EXPECT_EQ(rows[0].row, at.row);
+  }
+  testutil::expectIndexesMatchRows(db.channel(), d.page());
+  testutil::expectIntegrity(path, testutil::kSalesPassword, "sales-small.mdb");
+  if (readersAvailable()) expectReadersRead(path, testutil::kSalesPassword);
 }
 
 // Appends `rows` rows of a batch (commits every `pagesPerCommit` pages).

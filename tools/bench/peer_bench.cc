@@ -38,8 +38,11 @@
 #include "engine/engine.h"
 #include "engine/env.h"
 #include "engine/error.h"
+#include "engine/catalog.h"
+#include "engine/index_tree.h"
 #include "engine/jet_database.h"
 #include "engine/page_channel.h"
+#include "engine/table_definition.h"
 #include "engine/usage_map.h"
 #include "schema/schema.h"
 #include "tools/karvelta-jet/sample_database.h"
@@ -62,6 +65,7 @@ class CountingEnv final : public engine::EnvWrapper {
   std::uint64_t userPageReads = 0;
   std::uint64_t changes = 0;  // operations that changed the file: one journal each
   std::uint64_t flushes = 0;  // of any file or directory
+  std::uint64_t pageWrites = 0;  // pages written to the database file itself
 
   std::unique_ptr<engine::File> open(const std::string& path, engine::OpenMode mode) override {
     auto f = std::make_unique<CountingFile>(EnvWrapper::open(path, mode), *this, false);
@@ -93,6 +97,12 @@ class CountingEnv final : public engine::EnvWrapper {
         }
       FileWrapper::read(offset, out);
     }
+    void write(std::uint64_t offset, std::span<const std::uint8_t> data) override {
+      if (counted)
+        for (std::uint64_t p = offset / engine::kPageSize; p * engine::kPageSize < offset + data.size(); ++p)
+          ++env_.pageWrites;
+      FileWrapper::write(offset, data);
+    }
 
    private:
     CountingEnv& env_;
@@ -117,8 +127,9 @@ long peakKiB() {
 
 // Child: runs the update run over the database named in dir/PLX.dll and
 // prints "seconds pageReads userDataPageReads peakKiB ok cpuSeconds flushes
-// changes userSeconds" (changes: the operations that changed the file): the processor time is that of the run alone, without the
-// start of the process and the survey of the user tables' pages before it.
+// changes userSeconds pageWrites" (changes: the operations that changed
+// the file; pageWrites: pages written to the database, not to its journal):
+// the processor time is that of the run alone, without the start of the process and the survey of the user tables' pages before it.
 int updateRunChild(const std::string& dir, const std::string& db) {
   std::vector<bool> userPages;
   {
@@ -158,9 +169,10 @@ int updateRunChild(const std::string& dir, const std::string& db) {
   const double user = cpuAfter.first - cpuBefore.first;
   const double cpu = user + cpuAfter.second - cpuBefore.second;
   const bool ok = model.say == std::array<std::string, 6>{"2", "30", "0", "0", "0", "0"};
-  std::printf("%.6f %llu %llu %ld %d %.6f %llu %llu %.6f\n", seconds, static_cast<unsigned long long>(env.pageReads),
+  std::printf("%.6f %llu %llu %ld %d %.6f %llu %llu %.6f %llu\n", seconds, static_cast<unsigned long long>(env.pageReads),
               static_cast<unsigned long long>(env.userPageReads), peakKiB(), ok ? 1 : 0, cpu,
-              static_cast<unsigned long long>(env.flushes), static_cast<unsigned long long>(env.changes), user);
+              static_cast<unsigned long long>(env.flushes), static_cast<unsigned long long>(env.changes), user,
+              static_cast<unsigned long long>(env.pageWrites));
   return ok ? 0 : 1;
 }
 
@@ -259,8 +271,8 @@ void updateRunTable(const fs::path& data, const fs::path& scratch, const std::st
                     const std::vector<UpdateRunInput>& inputs) {
   std::printf("\nUpdate run of the window (2 renames, 2 tables, 30 fields, every call reopening the\n"
               "database) %s, median of 5 runs, each on a fresh copy:\n\n", what.c_str());
-  std::printf("%-22s %8s %8s %8s %8s %8s %8s %8s %8s %6s %8s %7s\n", "database", "file MiB", "time ms",
-              "cpu ms", "cpu/op", "user/op", "flush/op", "reads/op", "peak KiB", "ops", "user pg", "pages +");
+  std::printf("%-22s %8s %8s %8s %8s %8s %8s %9s %8s %6s %8s %7s\n", "database", "file MiB", "time ms",
+              "cpu ms", "cpu/op", "user/op", "flush/op", "reads/op", "writes/op", "peak KiB", "ops", "user pg", "pages +");
   struct Row {
     double ms;
     double cpuMs;
@@ -272,7 +284,7 @@ void updateRunTable(const fs::path& data, const fs::path& scratch, const std::st
     const fs::path work = data / "update-run";
     std::vector<double> times, cpuTimes, userTimes;
     std::vector<long> peaks;
-    double reads = 0, flushes = 0, ops = 0;
+    double reads = 0, flushes = 0, ops = 0, writes = 0;
     std::string userReads = "?";
     std::uintmax_t grownPages = 0;
     for (int rep = 0; rep < 5; ++rep) {
@@ -290,7 +302,7 @@ void updateRunTable(const fs::path& data, const fs::path& scratch, const std::st
       long kib = 0;
       int ok = 0;
       double user = 0;
-      in >> seconds >> reads >> userReads >> kib >> ok >> cpu >> flushes >> ops >> user;
+      in >> seconds >> reads >> userReads >> kib >> ok >> cpu >> flushes >> ops >> user >> writes;
       userTimes.push_back(user * 1000);
       if (m.status != 0 || ok != 1 || ops == 0) allOk = false;
       if (userReads != "0") noDataPages = false;
@@ -301,9 +313,9 @@ void updateRunTable(const fs::path& data, const fs::path& scratch, const std::st
     }
     rows.push_back({median(times), median(cpuTimes), median(peaks)});
     const double perOp = ops > 0 ? 1.0 / ops : 0;
-    std::printf("%-22s %8.1f %8.1f %8.1f %8.3f %8.3f %8.1f %8.1f %8ld %6.0f %8s %7ju\n", input.label.c_str(),
+    std::printf("%-22s %8.1f %8.1f %8.1f %8.3f %8.3f %8.1f %8.1f %9.1f %8ld %6.0f %8s %7ju\n", input.label.c_str(),
                 mib(fs::file_size(input.db)), rows.back().ms, rows.back().cpuMs, rows.back().cpuMs * perOp,
-                median(userTimes) * perOp, flushes * perOp, reads * perOp, rows.back().kib, ops, userReads.c_str(), grownPages);
+                median(userTimes) * perOp, flushes * perOp, reads * perOp, writes * perOp, rows.back().kib, ops, userReads.c_str(), grownPages);
   }
   std::printf("\n  (cpu ms: processor time of the run alone, every open and look-up included, in user\n"
               "  mode and in the kernel; user/op: in user mode alone; per\n"
@@ -349,6 +361,60 @@ void catalogListingTable(const std::string& jet, const fs::path& scratch, const 
   }
 }
 
+// The pages a change writes when it splits an index page, beside those of
+// changes that split nothing: tables of 64-character names created one by one
+// in a copy of sales-small until its name index has four leaves, each
+// creation opening the database for itself, as the schema routines do.
+void splitCostTable(const fs::path& data, const std::string& salesSmall) {
+  const fs::path db = data / "split-cost.mdb";
+  fs::copy_file(salesSmall, db, fs::copy_options::overwrite_existing);
+  fs::permissions(db, fs::perms::owner_read | fs::perms::owner_write);
+  auto namePages = [&] {
+    engine::JetDatabase jet(engine::Env::system(), db.string(), true, jettool::kSamplePassword);
+    const engine::TableDefinition d = engine::TableDefinition::read(jet.channel(), engine::kCatalogPage);
+    return engine::IndexTree(jet.channel(), d, 0).pages().size();
+  };
+  std::vector<std::uint64_t> plain;
+  struct Split {
+    std::size_t pagesBefore;
+    std::uint64_t writes;
+    std::uintmax_t grown;
+  };
+  std::vector<Split> splits;
+  for (int i = 0; namePages() < 4 && i < 500; ++i) {
+    const std::size_t before = namePages();
+    const std::uintmax_t size = fs::file_size(db);
+    CountingEnv env(engine::Env::system(), db.string(), {});
+    {
+      auto engine = engine::makeJetEngine(env);
+      auto open = engine->openDatabase(db.string(), false, false, std::string(";pwd=") + jettool::kSamplePassword);
+      std::string name = "t" + std::to_string(10000 + i);
+      name += std::string(64 - name.size(), '_');
+      engine::NewTableDef def = open->createTableDef(name);
+      engine::NewField no = engine::createField("no", 4);
+      no.attributes = engine::kAutoIncrement;
+      def.fields.push_back(no);
+      open->appendTableDef(def);
+    }
+    if (namePages() == before)
+      plain.push_back(env.pageWrites);
+    else
+      splits.push_back({before, env.pageWrites, (fs::file_size(db) - size) / engine::kPageSize});
+  }
+  fs::remove(db);
+  std::printf("\nCost of an index page split: new tables of 64-character names in sales-small\n"
+              "(pages written to the database by one table creation, all its indexes and rows):\n\n");
+  if (!plain.empty())
+    std::printf("  %-44s %6llu pages written (median of %zu)\n", "a creation that splits nothing",
+                static_cast<unsigned long long>(median(plain)), plain.size());
+  for (const Split& s : splits)
+    std::printf("  %-44s %6llu pages written, file +%ju pages\n",
+                (s.pagesBefore == 1 ? std::string("one that splits the root leaf")
+                                    : "one that splits a leaf (" + std::to_string(s.pagesBefore) + " pages before)")
+                    .c_str(),
+                static_cast<unsigned long long>(s.writes), s.grown);
+}
+
 int bench(const fs::path& data, const std::string& jet, const std::string& backupBench,
           std::vector<std::size_t> sizes, std::size_t backupRows, const fs::path& fixtures) {
   fs::create_directories(data);
@@ -368,6 +434,7 @@ int bench(const fs::path& data, const std::string& jet, const std::string& backu
       if (fs::exists(fixtures / name)) fixed.push_back({name, (fixtures / name).string()});
     if (fixed.size() >= 2) updateRunTable(data, scratch, "on the sales test databases", fixed);
     catalogListingTable(jet, scratch, fixtures);
+    if (fs::exists(fixtures / "sales-small.mdb")) splitCostTable(data, (fixtures / "sales-small.mdb").string());
   }
 
   // 2. Opening and listing the catalog; 3. every row of satislar.

@@ -4,7 +4,9 @@
 //          "size":N,"autoIncrement":b,"required":b,"allowZeroLength":b}]}]}
 //   tables in catalog order, columns in stored order; size in characters
 //   for text, 0 for memo and OLE, the stored byte length otherwise;
-//   autoIncrement for numbered long columns and generated GUID columns.
+//   autoIncrement for numbered long columns and generated GUID columns;
+//   then "sortOrder":{"value":N,"version":N,"name":..}, the database's sort
+//   order from its header (name "General" where known, else null).
 // rows:   one JSON object per row and line, keys the column names in stored
 //   order, values as engine::toJson formats them.
 #include "tools/karvelta-jet/jet_tool.h"
@@ -18,6 +20,7 @@
 #include "engine/database_creator.h"
 #include "engine/engine.h"
 #include "engine/error.h"
+#include "engine/sort_order.h"
 #include "engine/integrity_check.h"
 #include "engine/jet_database.h"
 #include "engine/long_value.h"
@@ -118,7 +121,10 @@ int schemaCommand(const Arguments& a, std::ostream& out, engine::Env& env) {
     }
     json += "]}";
   }
-  json += "]}\n";
+  const engine::SortOrder order = engine::headerSortOrder(db.header().sortOrder());
+  json += "],\"sortOrder\":{\"value\":" + std::to_string(order.value) +
+          ",\"version\":" + std::to_string(order.version) + ",\"name\":" +
+          (order.name().empty() ? std::string("null") : engine::jsonString(order.name())) + "}}\n";
   out << json;
   return 0;
 }

@@ -54,8 +54,13 @@ const sha256 = (path) => createHash("sha256").update(readFileSync(path)).digest(
 // Checks the schema JSON against the output contract.
 function contractProblems(schema) {
   const p = [];
-  if (!schema || !Array.isArray(schema.tables) || JSON.stringify(Object.keys(schema)) !== '["tables"]') {
-    return ['schema: top level must be {"tables":[...]}'];
+  if (!schema || !Array.isArray(schema.tables) || JSON.stringify(Object.keys(schema)) !== '["tables","sortOrder"]') {
+    return ['schema: top level must be {"tables":[...],"sortOrder":{...}}'];
+  }
+  const o = schema.sortOrder;
+  if (!o || JSON.stringify(Object.keys(o)) !== '["value","version","name"]' || !Number.isInteger(o.value) ||
+      !Number.isInteger(o.version) || !(o.name === null || typeof o.name === "string")) {
+    p.push(`schema: sortOrder ${JSON.stringify(o)}, expected {"value":N,"version":N,"name":text or null}`);
   }
   for (const t of schema.tables) {
     if (JSON.stringify(Object.keys(t)) !== '["name","rowCount","columns"]') {

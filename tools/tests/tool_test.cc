@@ -71,6 +71,9 @@ TEST_F(ToolTest, SchemaOfTheSalesDatabase) {
             std::string::npos);
   EXPECT_NE(json.find("{\"name\":\"satislar\",\"rowCount\":40,"), std::string::npos);
   EXPECT_NE(json.find("{\"name\":\"urunler\",\"rowCount\":30,"), std::string::npos);
+  EXPECT_NE(json.find("}]}],\"sortOrder\":{\"value\":1033,\"version\":0,\"name\":\"General\"}}\n"),
+            std::string::npos)
+      << json;
   EXPECT_EQ(json.back(), '\n');
 }
 
