@@ -89,7 +89,7 @@ std::optional<std::vector<std::uint8_t>> readRowData(PageChannel& channel, const
                             tr.u16(DataPage::kFirstRowPointer + 2 * std::size_t{next.row - 1u}) &
                             DataPage::kOffsetMask);
     std::size_t headerEnd = DataPage::kFirstRowPointer + 2 * std::size_t{target.rowCount()};
-    if (start < headerEnd || start > end)
+    if (start < headerEnd || start > end || end > kPageSize)
       throw Error(where(next.page, next.row) + " has bad bounds");
     span = std::span<const std::uint8_t>(current).subspan(start, end - start);
     at = next;

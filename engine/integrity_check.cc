@@ -436,7 +436,7 @@ class Checker {
           i == 0 ? kPageSize
                  : r.u16(DataPage::kFirstRowPointer + 2 * std::size_t{i - 1u}) & DataPage::kOffsetMask;
       const bool deleted = (raw & DataPage::kDeletedFlag) != 0;
-      if (start < headerEnd || start > end) {
+      if (start < headerEnd || start > end || end > kPageSize) {
         if (!deleted) problem(number, t, "row " + std::to_string(i) + " has bad bounds");
         continue;
       }
@@ -495,7 +495,7 @@ class Checker {
           target.row == 0
               ? kPageSize
               : r.u16(DataPage::kFirstRowPointer + 2 * std::size_t{target.row - 1u}) & DataPage::kOffsetMask;
-      if (s < headerEnd || s > e) {
+      if (s < headerEnd || s > e || e > kPageSize) {
         problem(target.page, t, rowText(target) + ", where " + rowText(id) + " moved, has bad bounds");
         return std::nullopt;
       }

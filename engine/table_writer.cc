@@ -26,7 +26,7 @@ std::pair<std::size_t, std::size_t> rowBounds(const Page& page, std::uint32_t nu
   std::size_t end = row == 0 ? kPageSize
                              : r.u16(DataPage::kFirstRowPointer + 2 * std::size_t{row - 1u}) &
                                    DataPage::kOffsetMask;
-  if (start > end || start < DataPage::kFirstRowPointer + 2 * std::size_t{dp.rowCount()})
+  if (start > end || end > kPageSize || start < DataPage::kFirstRowPointer + 2 * std::size_t{dp.rowCount()})
     throw Error("row " + std::to_string(row) + " of " + pageText(number) + " has bad bounds");
   return {start, end};
 }

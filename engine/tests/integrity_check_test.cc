@@ -9,6 +9,7 @@
 
 #include "engine/byte_reader.h"
 #include "engine/catalog.h"
+#include "engine/data_page.h"
 #include "engine/error.h"
 #include "engine/index_key.h"
 #include "engine/index_page.h"
@@ -328,6 +329,16 @@ TEST(IntegrityCheck, FindsCatalogAndDefinitionDamage) {
     db.setMapBit(fisno.ownedPages(), satislar, true);
     expectProblem(db.check(), "page " + std::to_string(satislar) +
                                   ", table fisno: the owned-pages map lists a data page of the definition at");
+  }
+  {
+    SCOPED_TRACE("a row pointer past the end of its page, which the next row ends at");
+    Damaged db("sales-small.mdb");
+    const std::uint32_t data = firstDataPage(db.path(), "fisno");
+    ASSERT_GE(get16(db.page(data), DataPage::kRowCountOffset), 2);
+    put16(db.page(data), DataPage::kFirstRowPointer, 0x1F00);
+    const IntegrityReport report = db.check();
+    expectProblem(report, "page " + std::to_string(data) + ", table fisno: row 0 has bad bounds");
+    expectProblem(report, "page " + std::to_string(data) + ", table fisno: row 1 has bad bounds");
   }
   {
     SCOPED_TRACE("a data page's free-space field");

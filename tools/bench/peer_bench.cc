@@ -271,7 +271,7 @@ void updateRunTable(const fs::path& data, const fs::path& scratch, const std::st
                     const std::vector<UpdateRunInput>& inputs) {
   std::printf("\nUpdate run of the window (2 renames, 2 tables, 30 fields, every call reopening the\n"
               "database) %s, median of 5 runs, each on a fresh copy:\n\n", what.c_str());
-  std::printf("%-22s %8s %8s %8s %8s %8s %8s %9s %8s %6s %8s %7s\n", "database", "file MiB", "time ms",
+  std::printf("%-22s %8s %8s %8s %8s %8s %8s %8s %9s %8s %6s %8s %7s\n", "database", "file MiB", "time ms",
               "cpu ms", "cpu/op", "user/op", "flush/op", "reads/op", "writes/op", "peak KiB", "ops", "user pg", "pages +");
   struct Row {
     double ms;
