@@ -5,6 +5,7 @@
 #include "engine/text_codec.h"
 #include "engine/row.h"
 #include "engine/table_scan.h"
+#include "engine/usage_map.h"
 
 namespace engine {
 namespace {
@@ -16,12 +17,12 @@ const Column& need(const TableDefinition& d, std::string_view name, std::uint8_t
   return *c;
 }
 
-}  // namespace
-
-Catalog Catalog::read(PageChannel& channel) {
-  Catalog cat;
-  cat.definition_ = TableDefinition::read(channel, kCatalogPage);
-  const TableDefinition& d = cat.definition_;
+// The catalog rows that start on one page of the catalog, decoded.
+std::vector<CatalogEntry> entriesOfPage(PageChannel& channel, std::uint32_t number) {
+  // Read through the channel so that the definition's pages count among
+  // those the rows were decoded from.
+  const std::shared_ptr<const TableDefinition> definition = TableDefinition::shared(channel, kCatalogPage);
+  const TableDefinition& d = *definition;
   // Columns by position in d.columns().
   const auto& cols = d.columns();
   auto indexOf = [&cols](const Column& c) {
@@ -36,7 +37,8 @@ Catalog Catalog::read(PageChannel& channel) {
   std::optional<std::size_t> lvProp;
   if (lv != nullptr) lvProp = indexOf(*lv);
 
-  scanRows(channel, d, [&](RowId where, std::span<const std::uint8_t> bytes) {
+  std::vector<CatalogEntry> entries;
+  scanPageRows(channel, d, number, [&](RowId where, std::span<const std::uint8_t> bytes) {
     std::vector<RawValue> v = decodeRow(bytes, cols);
     CatalogEntry e;
     e.row = where;
@@ -51,9 +53,26 @@ Catalog Catalog::read(PageChannel& channel) {
     if (!v[name].isNull()) e.name = decodeTextValue(v[name].bytes);
     if (lvProp && !v[*lvProp].isNull())
       e.lvProp.assign(v[*lvProp].bytes.begin(), v[*lvProp].bytes.end());
-    cat.entries_.push_back(std::move(e));
+    entries.push_back(std::move(e));
     return true;
   });
+  return entries;
+}
+
+}  // namespace
+
+Catalog Catalog::read(PageChannel& channel) {
+  Catalog cat;
+  cat.definition_ = *TableDefinition::shared(channel, kCatalogPage);
+  // Each page's rows are decoded once for this process's connections while
+  // the page (and any page its rows continue on) stays as it is: a change
+  // rewrites a page or two of a catalog of many.
+  const UsageMap owned = UsageMap::read(channel, cat.definition_.ownedPages());
+  for (std::uint32_t number : owned.pages()) {
+    const std::shared_ptr<const std::vector<CatalogEntry>> rows = channel.derived<std::vector<CatalogEntry>>(
+        "catalog rows of page " + std::to_string(number), [&] { return entriesOfPage(channel, number); });
+    cat.entries_.insert(cat.entries_.end(), rows->begin(), rows->end());
+  }
   return cat;
 }
 

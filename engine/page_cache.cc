@@ -2,18 +2,45 @@
 
 namespace engine {
 
-bool PageCache::find(std::uint32_t n, Page& out) {
+bool PageCache::find(std::uint32_t n, Page& out, std::uint64_t* version) {
   std::lock_guard guard(mutex_);
   auto it = pages_.find(n);
   if (it == pages_.end()) return false;
-  out = it->second;
+  out = it->second.page;
+  if (version != nullptr) *version = it->second.version;
   return true;
 }
 
-void PageCache::put(std::uint32_t n, const Page& page) {
+std::uint64_t PageCache::put(std::uint32_t n, const Page& page) {
   std::lock_guard guard(mutex_);
-  if (pages_.size() >= kCapacity && !pages_.contains(n)) pages_.clear();
-  pages_.insert_or_assign(n, page);
+  if (pages_.size() >= kCapacity && !pages_.contains(n)) {
+    pages_.clear();
+    derived_.clear();
+  }
+  const std::uint64_t version = nextVersion_++;
+  pages_.insert_or_assign(n, Cached{page, version});
+  return version;
+}
+
+std::shared_ptr<const void> PageCache::derived(const std::string& key, Sources* sources) {
+  std::lock_guard guard(mutex_);
+  auto it = derived_.find(key);
+  if (it == derived_.end()) return nullptr;
+  for (const auto& [n, version] : it->second.sources) {
+    auto page = pages_.find(n);
+    if (page == pages_.end() || page->second.version != version) {
+      derived_.erase(it);
+      return nullptr;
+    }
+  }
+  if (sources != nullptr) *sources = it->second.sources;
+  return it->second.value;
+}
+
+void PageCache::putDerived(const std::string& key, Sources sources, std::shared_ptr<const void> value) {
+  std::lock_guard guard(mutex_);
+  if (derived_.size() >= kCapacity && !derived_.contains(key)) derived_.clear();
+  derived_.insert_or_assign(key, Derived{std::move(sources), std::move(value)});
 }
 
 std::optional<std::uint64_t> PageCache::fileSize() {
@@ -29,6 +56,7 @@ void PageCache::setFileSize(std::uint64_t size) {
 void PageCache::clear() {
   std::lock_guard guard(mutex_);
   pages_.clear();
+  derived_.clear();
   fileSize_.reset();
 }
 

@@ -10,12 +10,22 @@
 // commits; a commit that fails, or a journal found on open, empties it. The
 // cache is bounded: once it holds kCapacity pages it starts afresh, so a scan
 // of a large table keeps memory flat. Safe to share between threads.
+//
+// Beside the pages it keeps values decoded from them (a table definition,
+// the catalog rows of one page): each is kept with the pages it was decoded
+// from and their versions, and is given out only while every one of those
+// pages is still cached with the same version. Every put gives the page a new
+// version, so a commit that changes one of the pages retires the value.
 #pragma once
 
 #include <cstdint>
 #include <mutex>
+#include <memory>
 #include <optional>
+#include <string>
 #include <unordered_map>
+#include <utility>
+#include <vector>
 
 #include "engine/page_channel.h"
 
@@ -25,9 +35,17 @@ class PageCache {
  public:
   static constexpr std::size_t kCapacity = 1024;  // 4 MiB of pages
 
-  // Copies page n into out when it is cached.
-  bool find(std::uint32_t n, Page& out);
-  void put(std::uint32_t n, const Page& page);
+  // Copies page n into out when it is cached, and its version.
+  bool find(std::uint32_t n, Page& out, std::uint64_t* version = nullptr);
+  // Caches the page under a new version, which it returns (never 0).
+  std::uint64_t put(std::uint32_t n, const Page& page);
+
+  // Pages with the versions a value was decoded from.
+  using Sources = std::vector<std::pair<std::uint32_t, std::uint64_t>>;
+  // The value kept under key, when each of its pages still has its version;
+  // sources, when given, receives those pages.
+  std::shared_ptr<const void> derived(const std::string& key, Sources* sources = nullptr);
+  void putDerived(const std::string& key, Sources sources, std::shared_ptr<const void> value);
 
   // The length of the file in bytes, when known.
   std::optional<std::uint64_t> fileSize();
@@ -37,8 +55,18 @@ class PageCache {
   void clear();
 
  private:
+  struct Cached {
+    Page page;
+    std::uint64_t version;
+  };
+  struct Derived {
+    Sources sources;
+    std::shared_ptr<const void> value;
+  };
   std::mutex mutex_;
-  std::unordered_map<std::uint32_t, Page> pages_;
+  std::unordered_map<std::uint32_t, Cached> pages_;
+  std::unordered_map<std::string, Derived> derived_;
+  std::uint64_t nextVersion_ = 1;
   std::optional<std::uint64_t> fileSize_;
 };
 

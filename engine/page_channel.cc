@@ -190,10 +190,43 @@ Page PageChannel::readPage(std::uint32_t n) {
     if (it != dirty_.end()) return it->second;
   }
   Page page{};
-  if (cache_ && cache_->find(n, page)) return page;
+  std::uint64_t version = 0;
+  if (cache_ && cache_->find(n, page, &version)) {
+    record(n, version);
+    return page;
+  }
   file_->read(std::uint64_t{n} * kPageSize, std::span<std::uint8_t>(page));
-  if (cache_) cache_->put(n, page);
+  if (cache_) record(n, cache_->put(n, page));
   return page;
+}
+
+// --- values derived from pages ---
+
+PageChannel::Recording::Recording(PageChannel& c) : channel(c) { channel.recordings_.push_back(this); }
+
+PageChannel::Recording::~Recording() { std::erase(channel.recordings_, this); }
+
+bool PageChannel::keeps() const { return cache_ != nullptr && !inTransaction_; }
+
+void PageChannel::record(std::uint32_t n, std::uint64_t version) {
+  for (Recording* r : recordings_) r->sources.emplace_back(n, version);
+}
+
+std::shared_ptr<const void> PageChannel::keptValue(const std::string& key) {
+  if (!keeps()) return nullptr;
+  PageCache::Sources sources;
+  std::shared_ptr<const void> kept = cache_->derived(key, recordings_.empty() ? nullptr : &sources);
+  // A value made with this one depends on its pages too.
+  if (kept)
+    for (const auto& [n, version] : sources) record(n, version);
+  return kept;
+}
+
+void PageChannel::keepValue(const std::string& key, Recording& recording, std::shared_ptr<const void> value) {
+  // A transaction begun while the value was made would have fed it pages
+  // that are not the file's yet.
+  if (!keeps()) return;
+  cache_->putDerived(key, recording.sources, std::move(value));
 }
 
 // --- transactions ---

@@ -42,6 +42,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/env.h"
@@ -87,6 +88,22 @@ class PageChannel {
   // transaction the pages it wrote are returned as written.
   Page readPage(std::uint32_t n);
 
+  // The value make() decodes from pages it reads through this channel, kept
+  // in the cache under key and given out from there to this process's later
+  // reads while none of those pages has changed (engine/page_cache.h); an
+  // Error from make() is thrown and nothing kept. Without a cache, or inside
+  // a transaction (whose pages are not the file's yet), make() runs every
+  // time. Keys name the kind of value: one key, one type T.
+  template <class T, class Make>
+  std::shared_ptr<const T> derived(const std::string& key, Make&& make) {
+    if (std::shared_ptr<const void> kept = keptValue(key)) return std::static_pointer_cast<const T>(kept);
+    if (!keeps()) return std::make_shared<const T>(make());
+    Recording recording(*this);
+    auto value = std::make_shared<const T>(make());
+    keepValue(key, recording, value);
+    return value;
+  }
+
   // --- write side ---
 
   // The rollback journal of a database.
@@ -131,6 +148,22 @@ class PageChannel {
 
  private:
   void recoverJournal();
+
+  // The pages (with their cache versions) read while a derived value is
+  // made; nested values add theirs to every recording open.
+  struct Recording {
+    explicit Recording(PageChannel& channel);
+    ~Recording();
+    Recording(const Recording&) = delete;
+    Recording& operator=(const Recording&) = delete;
+    PageChannel& channel;
+    std::vector<std::pair<std::uint32_t, std::uint64_t>> sources;
+  };
+  bool keeps() const;
+  std::shared_ptr<const void> keptValue(const std::string& key);
+  void keepValue(const std::string& key, Recording& recording, std::shared_ptr<const void> value);
+  void record(std::uint32_t n, std::uint64_t version);
+  std::vector<Recording*> recordings_;
 
   Env& env_;
   std::string path_;

@@ -28,7 +28,14 @@ std::string readName(const ByteReader& r, std::size_t& pos, const char* what) {
 
 }  // namespace
 
-TableDefinition TableDefinition::read(PageChannel& channel, std::uint32_t page) {
+TableDefinition TableDefinition::read(PageChannel& channel, std::uint32_t page) { return *shared(channel, page); }
+
+std::shared_ptr<const TableDefinition> TableDefinition::shared(PageChannel& channel, std::uint32_t page) {
+  return channel.derived<TableDefinition>("table definition " + std::to_string(page),
+                                          [&] { return readPages(channel, page); });
+}
+
+TableDefinition TableDefinition::readPages(PageChannel& channel, std::uint32_t page) {
   std::vector<std::uint32_t> pages;
   std::vector<std::uint8_t> raw;
   std::set<std::uint32_t> seen;

@@ -18,6 +18,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -114,6 +115,9 @@ class TableDefinition {
 
   // Reads the definition starting at page `page`, with its continuation pages.
   static TableDefinition read(PageChannel& channel, std::uint32_t page);
+  // The same, shared: decoded once for this process's connections while its
+  // pages stay as they are (PageChannel::derived).
+  static std::shared_ptr<const TableDefinition> shared(PageChannel& channel, std::uint32_t page);
   // Parses a definition already joined from its pages.
   static TableDefinition parse(std::vector<std::uint8_t> raw, std::vector<std::uint32_t> pages);
 
@@ -145,6 +149,7 @@ class TableDefinition {
   const std::vector<ColumnUsageMaps>& columnUsageMaps() const { return columnUsageMaps_; }
 
  private:
+  static TableDefinition readPages(PageChannel& channel, std::uint32_t page);
   std::vector<std::uint32_t> pages_;
   std::vector<std::uint8_t> raw_;
   TableDefinitionLayout layout_;

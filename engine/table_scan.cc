@@ -7,24 +7,29 @@ namespace engine {
 void scanRows(PageChannel& channel, const TableDefinition& table,
               const std::function<bool(RowId, std::span<const std::uint8_t>)>& visit) {
   UsageMap owned = UsageMap::read(channel, table.ownedPages());
-  for (std::uint32_t number : owned.pages()) {
-    Page page = channel.readPage(number);
-    // Owned pages include index and long-value pages; only the table's own
-    // data pages hold its rows.
-    if (page[0] != kPageTypeData) continue;
-    DataPage dp(page, number);
-    if (dp.tableDefinitionPage() != table.page()) continue;
-    for (std::uint16_t i = 0; i < dp.rowCount(); ++i) {
-      RowPointer p = dp.row(i);
-      if (p.deleted) continue;
-      if (!p.overflow) {
-        if (!visit(RowId{number, i}, dp.rowBytes(i))) return;
-        continue;
-      }
-      auto data = readRowData(channel, dp, i);
-      if (data && !visit(RowId{number, i}, *data)) return;
+  for (std::uint32_t number : owned.pages())
+    if (!scanPageRows(channel, table, number, visit)) return;
+}
+
+bool scanPageRows(PageChannel& channel, const TableDefinition& table, std::uint32_t number,
+                  const std::function<bool(RowId, std::span<const std::uint8_t>)>& visit) {
+  Page page = channel.readPage(number);
+  // Owned pages include index and long-value pages; only the table's own
+  // data pages hold its rows.
+  if (page[0] != kPageTypeData) return true;
+  DataPage dp(page, number);
+  if (dp.tableDefinitionPage() != table.page()) return true;
+  for (std::uint16_t i = 0; i < dp.rowCount(); ++i) {
+    RowPointer p = dp.row(i);
+    if (p.deleted) continue;
+    if (!p.overflow) {
+      if (!visit(RowId{number, i}, dp.rowBytes(i))) return false;
+      continue;
     }
+    auto data = readRowData(channel, dp, i);
+    if (data && !visit(RowId{number, i}, *data)) return false;
   }
+  return true;
 }
 
 }  // namespace engine

@@ -17,4 +17,9 @@ namespace engine {
 void scanRows(PageChannel& channel, const TableDefinition& table,
               const std::function<bool(RowId, std::span<const std::uint8_t>)>& visit);
 
+// The same for the rows of one page of the table's owned pages (none when
+// it is not a data page of the table); returns false when visit stopped.
+bool scanPageRows(PageChannel& channel, const TableDefinition& table, std::uint32_t number,
+                  const std::function<bool(RowId, std::span<const std::uint8_t>)>& visit);
+
 }  // namespace engine

@@ -110,5 +110,85 @@ TEST(PageCache, AFailedCommitLeavesNothingOfItselfInMemory) {
   EXPECT_TRUE(testutil::fileBytes(db) == original);
 }
 
+// Commits page n as it stands: the file keeps its bytes, the cache gives the
+// page a new version, as any commit that writes it does.
+void rewrite(PageChannel& channel, std::uint32_t n) {
+  WriteTransaction tx(channel);
+  channel.writePage(n, channel.readPage(n));
+  tx.commit();
+}
+
+TEST(PageCache, DerivedValuesLastAsLongAsThePagesTheyWereMadeFrom) {
+  TempDir dir;
+  const std::string db = dir.copy("sales-small.mdb");
+  const std::vector<std::uint8_t> original = testutil::fileBytes(db);
+  ReadCountingEnv env(Env::system());
+  OpenDatabaseFile first = openDatabaseFile(env, db, false);
+  OpenDatabaseFile second = openDatabaseFile(env, db, false);
+  PageChannel& a = *first.channel;
+  PageChannel& b = *second.channel;
+
+  int madeSum = 0, madeInner = 0, madeOuter = 0;
+  auto sum = [&](PageChannel& c) {
+    return *c.derived<int>("sum of pages 4 and 5", [&] {
+      ++madeSum;
+      return c.readPage(4)[0] + c.readPage(5)[0];
+    });
+  };
+  // A value made from page 8 and another value, itself made from page 7.
+  auto outer = [&](PageChannel& c) {
+    return *c.derived<int>("outer", [&] {
+      ++madeOuter;
+      const int inner = *c.derived<int>("inner", [&] {
+        ++madeInner;
+        return int{c.readPage(7)[0]};
+      });
+      return inner + c.readPage(8)[0];
+    });
+  };
+
+  const int expected = a.readPage(4)[0] + a.readPage(5)[0];
+  EXPECT_EQ(sum(a), expected);
+  const int reads = env.reads;
+  EXPECT_EQ(sum(a), expected);
+  EXPECT_EQ(sum(b), expected) << "the connections share the value";
+  EXPECT_EQ(madeSum, 1);
+  EXPECT_EQ(env.reads, reads);
+
+  rewrite(b, 6);
+  sum(a);
+  EXPECT_EQ(madeSum, 1) << "a page the value was not made from changed";
+  rewrite(b, 5);
+  sum(a);
+  EXPECT_EQ(madeSum, 2) << "a page the value was made from changed";
+
+  outer(a);
+  rewrite(b, 8);
+  outer(a);
+  EXPECT_EQ(madeOuter, 2);
+  EXPECT_EQ(madeInner, 1);
+  rewrite(b, 7);
+  outer(a);
+  EXPECT_EQ(madeOuter, 3) << "the page of the value it was made with changed";
+  EXPECT_EQ(madeInner, 2);
+
+  // Inside a transaction the value is made from the pages as the
+  // transaction has them, and not kept.
+  {
+    WriteTransaction tx(a);
+    Page changed = a.readPage(4);
+    changed[0] = static_cast<std::uint8_t>(changed[0] + 1);
+    a.writePage(4, changed);
+    EXPECT_EQ(sum(a), expected + 1);
+    EXPECT_EQ(madeSum, 3);
+  }
+  EXPECT_EQ(sum(a), expected);
+  EXPECT_EQ(madeSum, 3) << "what the transaction made was not kept";
+
+  second = OpenDatabaseFile{};
+  first = OpenDatabaseFile{};
+  EXPECT_TRUE(testutil::fileBytes(db) == original) << "only pages as they stood were committed";
+}
+
 }  // namespace
 }  // namespace engine
