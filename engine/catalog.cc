@@ -67,24 +67,27 @@ Catalog Catalog::read(PageChannel& channel) {
   // Each page's rows are decoded once for this process's connections while
   // the page (and any page its rows continue on) stays as it is: a change
   // rewrites a page or two of a catalog of many.
-  const UsageMap owned = UsageMap::read(channel, cat.definition_.ownedPages());
-  for (std::uint32_t number : owned.pages()) {
-    const std::shared_ptr<const std::vector<CatalogEntry>> rows = channel.derived<std::vector<CatalogEntry>>(
-        "catalog rows of page " + std::to_string(number), [&] { return entriesOfPage(channel, number); });
-    cat.entries_.insert(cat.entries_.end(), rows->begin(), rows->end());
+  const auto pages = channel.derived<std::vector<std::uint32_t>>("catalog pages", [&] {
+    return UsageMap::read(channel, TableDefinition::shared(channel, kCatalogPage)->ownedPages()).pages();
+  });
+  for (std::uint32_t number : *pages) {
+    auto rows = channel.derived<std::vector<CatalogEntry>>("catalog rows of page " + std::to_string(number),
+                                                           [&] { return entriesOfPage(channel, number); });
+    for (const CatalogEntry& e : *rows) cat.entries_.push_back(std::cref(e));
+    cat.pages_.push_back(std::move(rows));
   }
   return cat;
 }
 
 std::vector<const CatalogEntry*> Catalog::userTables() const {
   std::vector<const CatalogEntry*> out;
-  for (const auto& e : entries_)
+  for (const CatalogEntry& e : entries_)
     if (e.isUserTable()) out.push_back(&e);
   return out;
 }
 
 const CatalogEntry* Catalog::findUserTable(std::string_view name) const {
-  for (const auto& e : entries_)
+  for (const CatalogEntry& e : entries_)
     if (e.isUserTable() && caseInsensitiveEqual(e.name, name)) return &e;
   return nullptr;
 }

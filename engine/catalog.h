@@ -7,7 +7,9 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -44,7 +46,7 @@ class Catalog {
 
   const TableDefinition& definition() const { return definition_; }
   // Every object in catalog order.
-  const std::vector<CatalogEntry>& entries() const { return entries_; }
+  const std::vector<std::reference_wrapper<const CatalogEntry>>& entries() const { return entries_; }
   // User tables in catalog order.
   std::vector<const CatalogEntry*> userTables() const;
   // The user table of that name, letter case ignored; null when none.
@@ -52,7 +54,10 @@ class Catalog {
 
  private:
   TableDefinition definition_;
-  std::vector<CatalogEntry> entries_;
+  // The decoded rows of each catalog page, shared with the page cache, and
+  // every entry of them in order.
+  std::vector<std::shared_ptr<const std::vector<CatalogEntry>>> pages_;
+  std::vector<std::reference_wrapper<const CatalogEntry>> entries_;
 };
 
 }  // namespace engine

@@ -38,7 +38,7 @@ TEST(CatalogTest, UserTablesInCatalogOrder) {
 TEST(CatalogTest, SystemObjectsAreNotUserTables) {
   Catalog c = readCatalog("sales-small.mdb");
   bool sawSystemTable = false;
-  for (const auto& e : c.entries()) {
+  for (const CatalogEntry& e : c.entries()) {
     if (e.name.rfind("MSys", 0) == 0 && e.type == kObjectTypeTable) {
       sawSystemTable = true;
       EXPECT_FALSE(e.isUserTable()) << e.name;
@@ -61,7 +61,7 @@ TEST(CatalogTest, LookupIgnoresLetterCase) {
   EXPECT_EQ(c.findUserTable(""), nullptr);
   // Parent is the Tables folder; the definition page comes from the id.
   const CatalogEntry* folder = nullptr;
-  for (const auto& e : c.entries())
+  for (const CatalogEntry& e : c.entries())
     if (e.name == "Tables") folder = &e;
   ASSERT_NE(folder, nullptr);
   EXPECT_EQ(a->parentId, folder->id);

@@ -22,7 +22,7 @@ std::uint16_t storedFree(const Page& p) { return static_cast<std::uint16_t>(p[2]
 
 // The first data page of MSysObjects in sales-small.
 Page catalogPage(testing::FixtureCopy& f) {
-  return f.channel().readPage(f.catalog().entries().front().row.page);
+  return f.channel().readPage(f.catalog().entries().front().get().row.page);
 }
 
 TEST(DataPageWriterTest, FreshPageInsertAndFreeSpace) {

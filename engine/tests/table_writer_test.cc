@@ -237,7 +237,7 @@ TEST(CatalogWrites, DamagedCopiesGiveErrorsNotCrashes) {
   std::uint32_t catalogData = 0;
   {
     JetDatabase db(Env::system(), original, true, kSalesPassword);
-    catalogData = db.catalog().entries().front().row.page;
+    catalogData = db.catalog().entries().front().get().row.page;
   }
   // The pages the operations read: global map, catalog and ACE definitions,
   // the catalog's maps and indexes, its data page, the ACE data page.
