@@ -190,8 +190,17 @@ std::u32string foldedName(std::string_view name) {
 
 bool caseInsensitiveEqual(std::string_view a, std::string_view b) {
   std::size_t i = 0, j = 0;
-  while (i < a.size() && j < b.size())
+  while (i < a.size() && j < b.size()) {
+    // Two ASCII characters fold as fold() folds them, without decoding.
+    const auto x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[j]);
+    if (x < 0x80 && y < 0x80) {
+      if ((x >= 'A' && x <= 'Z' ? x + 0x20 : x) != (y >= 'A' && y <= 'Z' ? y + 0x20 : y)) return false;
+      ++i;
+      ++j;
+      continue;
+    }
     if (nextFolded(a, i) != nextFolded(b, j)) return false;
+  }
   return i == a.size() && j == b.size();
 }
 
