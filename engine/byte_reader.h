@@ -16,8 +16,10 @@ namespace engine {
 
 class ByteReader {
  public:
-  ByteReader(std::span<const std::uint8_t> data, std::string what)
-      : data_(data), what_(std::move(what)) {}
+  // what names the bytes in errors; a literal is kept as it is, so that a
+  // reader made for every row costs no copy of its name.
+  ByteReader(std::span<const std::uint8_t> data, const char* what) : data_(data), literal_(what) {}
+  ByteReader(std::span<const std::uint8_t> data, std::string what) : data_(data), owned_(std::move(what)) {}
 
   std::size_t size() const { return data_.size(); }
   std::span<const std::uint8_t> data() const { return data_; }
@@ -27,7 +29,7 @@ class ByteReader {
   }
   void require(std::size_t offset, std::size_t length) const {
     if (!contains(offset, length))
-      throw Error(what_ + ": " + std::to_string(length) + " bytes at offset " +
+      throw Error((literal_ != nullptr ? std::string(literal_) : owned_) + ": " + std::to_string(length) + " bytes at offset " +
                   std::to_string(offset) + " lie outside its " +
                   std::to_string(data_.size()) + " bytes");
   }
@@ -65,7 +67,8 @@ class ByteReader {
 
  private:
   std::span<const std::uint8_t> data_;
-  std::string what_;
+  const char* literal_ = nullptr;
+  std::string owned_;
 };
 
 }  // namespace engine

@@ -71,7 +71,8 @@ std::optional<std::vector<std::uint8_t>> readRowData(PageChannel& channel, const
   for (int hop = 0;; ++hop) {
     if (hop >= kMaxOverflowHops)
       throw Error("overflow rows from " + where(page.number(), row) + " go on too long");
-    ByteReader r(span, "overflow pointer of " + where(at.page, at.row));
+    if (span.size() < 4) throw Error("the overflow pointer of " + where(at.page, at.row) + " is cut short");
+    ByteReader r(span, "overflow pointer");
     RowId next{r.u24(1), r.u8(0)};
     if (!seen.insert({next.page, next.row}).second)
       throw Error("overflow rows from " + where(page.number(), row) + " form a loop");
