@@ -6,6 +6,9 @@
 # database of several hundred MiB against cp. The sample databases are made once (karvelta-jet new-sample's
 # code) and kept in $BUILD_DIR/bench-data for later runs; about 1 GB of disk.
 # Extra arguments go to karvelta-bench (--sizes N,N,... --backup-rows N).
+# The run at the format's size limit (about 1.9 GiB; kept out of CI, about 4
+# GB of disk and 15 minutes, most of it mdb-export's):
+#   scripts/bench.sh --sizes 1000,17000000 --backup-rows 17000000
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build="${BUILD_DIR:-build}"
