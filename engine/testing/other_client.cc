@@ -23,10 +23,10 @@
 
 #include "engine/env.h"
 #include "engine/in_use.h"
+#include "engine/program_arguments.h"
 
 #ifdef _WIN32
 #include <windows.h>
-#include <shellapi.h>
 #else
 #include <fcntl.h>
 #include <unistd.h>
@@ -57,20 +57,6 @@ std::wstring widen(const std::string& s) {
   const int n = ::MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
   std::wstring out(static_cast<std::size_t>(n), L'\0');
   ::MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), out.data(), n);
-  return out;
-}
-
-std::vector<std::string> arguments() {
-  int argc = 0;
-  wchar_t** argv = ::CommandLineToArgvW(::GetCommandLineW(), &argc);
-  std::vector<std::string> out;
-  for (int i = 0; i < argc; ++i) {
-    const int n = ::WideCharToMultiByte(CP_UTF8, 0, argv[i], -1, nullptr, 0, nullptr, nullptr);
-    std::string s(static_cast<std::size_t>(n > 0 ? n - 1 : 0), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, argv[i], -1, s.data(), n, nullptr, nullptr);
-    out.push_back(s);
-  }
-  ::LocalFree(argv);
   return out;
 }
 
@@ -112,8 +98,6 @@ int jetClient(const std::string& db) {
   return 0;
 }
 #else
-std::vector<std::string> arguments(int argc, char** argv) { return {argv, argv + argc}; }
-
 int jetClient(const std::string& db) {
   // A client under Wine: its byte-range locks are POSIX record locks.
   const std::string ldb = engine::lockFilePath(db);
@@ -147,12 +131,8 @@ int jetClient(const std::string& db) {
 
 }  // namespace
 
-int main([[maybe_unused]] int argc, [[maybe_unused]] char** argv) {
-#ifdef _WIN32
-  const std::vector<std::string> args = arguments();
-#else
-  const std::vector<std::string> args = arguments(argc, argv);
-#endif
+int main(int argc, char** argv) {
+  const std::vector<std::string> args = engine::programArguments(argc, argv);
   if (args.size() != 3) {
     std::cout << "usage: karvelta_other_client lock|jet|sees-in-use PATH" << std::endl;
     return 2;

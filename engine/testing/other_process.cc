@@ -1,5 +1,6 @@
 #include "engine/testing/other_process.h"
 
+#include <cerrno>
 #include <stdexcept>
 
 #ifdef _WIN32
@@ -53,14 +54,14 @@ struct OtherProcess::Process {
 };
 
 namespace {
-OtherProcess::Process* start(const std::vector<std::string>& args) {
+OtherProcess::Process* start(const std::string& program, const std::vector<std::string>& args) {
   SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
   HANDLE inRead, inWrite, outRead, outWrite;
   if (!::CreatePipe(&inRead, &inWrite, &inherit, 0)) throw std::runtime_error("CreatePipe");
   if (!::CreatePipe(&outRead, &outWrite, &inherit, 0)) throw std::runtime_error("CreatePipe");
   ::SetHandleInformation(inWrite, HANDLE_FLAG_INHERIT, 0);
   ::SetHandleInformation(outRead, HANDLE_FLAG_INHERIT, 0);
-  std::wstring commandLine = quoted(widen(kHelper));
+  std::wstring commandLine = quoted(widen(program));
   for (const std::string& a : args) commandLine += L" " + quoted(widen(a));
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
@@ -69,7 +70,7 @@ OtherProcess::Process* start(const std::vector<std::string>& args) {
   startup.hStdOutput = outWrite;
   startup.hStdError = ::GetStdHandle(STD_ERROR_HANDLE);
   auto* p = new OtherProcess::Process;
-  const std::wstring application = widen(kHelper);
+  const std::wstring application = widen(program);
   const BOOL ok = ::CreateProcessW(application.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0,
                                    nullptr, nullptr, &startup, &p->info);
   ::CloseHandle(inRead);
@@ -78,7 +79,7 @@ OtherProcess::Process* start(const std::vector<std::string>& args) {
     ::CloseHandle(inWrite);
     ::CloseHandle(outRead);
     delete p;
-    throw std::runtime_error(std::string("cannot start ") + kHelper);
+    throw std::runtime_error("cannot start " + program);
   }
   p->input = inWrite;
   p->output = outRead;
@@ -93,8 +94,21 @@ std::string readLine(OtherProcess::Process& p) {
   return line;
 }
 
+std::string readToEnd(OtherProcess::Process& p) {
+  std::string text;
+  char buffer[4096];
+  DWORD got = 0;
+  while (::ReadFile(p.output, buffer, sizeof buffer, &got, nullptr) && got > 0) text.append(buffer, got);
+  return text;
+}
+
+void closeInput(OtherProcess::Process& p) {
+  if (p.input) ::CloseHandle(p.input);
+  p.input = nullptr;
+}
+
 int finish(OtherProcess::Process* p) {
-  if (p->input) ::CloseHandle(p->input);
+  closeInput(*p);
   ::WaitForSingleObject(p->info.hProcess, INFINITE);
   DWORD code = 1;
   ::GetExitCodeProcess(p->info.hProcess, &code);
@@ -113,7 +127,7 @@ struct OtherProcess::Process {
 };
 
 namespace {
-OtherProcess::Process* start(const std::vector<std::string>& args) {
+OtherProcess::Process* start(const std::string& program, const std::vector<std::string>& args) {
   int in[2], out[2];
   if (::pipe(in) != 0) throw std::runtime_error("pipe");
   if (::pipe(out) != 0) throw std::runtime_error("pipe");
@@ -122,13 +136,13 @@ OtherProcess::Process* start(const std::vector<std::string>& args) {
   ::posix_spawn_file_actions_adddup2(&actions, in[0], 0);
   ::posix_spawn_file_actions_adddup2(&actions, out[1], 1);
   for (int fd : {in[0], in[1], out[0], out[1]}) ::posix_spawn_file_actions_addclose(&actions, fd);
-  std::vector<std::string> all{kHelper};
+  std::vector<std::string> all{program};
   all.insert(all.end(), args.begin(), args.end());
   std::vector<char*> argv;
   for (std::string& a : all) argv.push_back(a.data());
   argv.push_back(nullptr);
   auto* p = new OtherProcess::Process;
-  const int rc = ::posix_spawn(&p->pid, kHelper, &actions, nullptr, argv.data(), environ);
+  const int rc = ::posix_spawn(&p->pid, program.c_str(), &actions, nullptr, argv.data(), environ);
   ::posix_spawn_file_actions_destroy(&actions);
   ::close(in[0]);
   ::close(out[1]);
@@ -136,7 +150,7 @@ OtherProcess::Process* start(const std::vector<std::string>& args) {
     ::close(in[1]);
     ::close(out[0]);
     delete p;
-    throw std::runtime_error(std::string("cannot start ") + kHelper);
+    throw std::runtime_error("cannot start " + program);
   }
   p->input = in[1];
   p->output = out[0];
@@ -150,8 +164,26 @@ std::string readLine(OtherProcess::Process& p) {
   return line;
 }
 
+std::string readToEnd(OtherProcess::Process& p) {
+  std::string text;
+  char buffer[4096];
+  for (;;) {
+    const ssize_t got = ::read(p.output, buffer, sizeof buffer);
+    if (got > 0) {
+      text.append(buffer, static_cast<std::size_t>(got));
+    } else if (got == 0 || errno != EINTR) {
+      return text;
+    }
+  }
+}
+
+void closeInput(OtherProcess::Process& p) {
+  if (p.input >= 0) ::close(p.input);
+  p.input = -1;
+}
+
 int finish(OtherProcess::Process* p) {
-  if (p->input >= 0) ::close(p->input);
+  closeInput(*p);
   int status = 0;
   while (::waitpid(p->pid, &status, 0) < 0) {
   }
@@ -162,7 +194,7 @@ int finish(OtherProcess::Process* p) {
 }  // namespace
 #endif
 
-OtherProcess::OtherProcess(const std::vector<std::string>& args) : process_(start(args)) {
+OtherProcess::OtherProcess(const std::vector<std::string>& args) : process_(start(kHelper, args)) {
   std::string line = readLine(*process_);
   if (!line.empty() && line.back() == '\r') line.pop_back();  // the C runtime's text mode on Windows
   if (line != "ready") {
@@ -182,6 +214,13 @@ int OtherProcess::release() {
   return exitCode_;
 }
 
-int OtherProcess::run(const std::vector<std::string>& args) { return finish(start(args)); }
+int OtherProcess::run(const std::vector<std::string>& args) { return finish(start(kHelper, args)); }
+
+int runProgram(const std::string& program, const std::vector<std::string>& args, std::string& output) {
+  OtherProcess::Process* p = start(program, args);
+  closeInput(*p);
+  output = readToEnd(*p);
+  return finish(p);
+}
 
 }  // namespace engine::testing

@@ -5,6 +5,9 @@
 //
 //   OtherProcess held(OtherProcess::jetClient(db));  // the sales program has db open
 //   OtherProcess::run(OtherProcess::seesInUse(db));  // 0 when it sees db in use
+//
+// runProgram starts any other program of ours the same way and collects what
+// it prints.
 #pragma once
 
 #include <string>
@@ -43,5 +46,12 @@ class OtherProcess {
   Process* process_ = nullptr;
   int exitCode_ = -1;
 };
+
+// Runs one of our own programs (program: its path) with args to its end, with
+// nothing on its standard input; what it writes to its standard output goes
+// into output, its standard error to ours. Returns its exit code. On Windows
+// the arguments reach it in the wide command line, as from Explorer or a
+// console; std::runtime_error when it cannot be started.
+int runProgram(const std::string& program, const std::vector<std::string>& args, std::string& output);
 
 }  // namespace engine::testing
