@@ -23,4 +23,9 @@ if [ ! -e "$prefix/.ready-display-less" ]; then
   fi
   exec 9>&-
 fi
+# A server that stays 30 s after its last program. One that stops as soon as
+# the last program ends is often stopping just as the next test's program
+# connects, which then fails with "recvmsg: Connection reset by peer". When
+# a server is running already this does nothing.
+wineserver -p30 >/dev/null 2>&1 || true
 exec wine "$@"
