@@ -16,13 +16,21 @@ constexpr Font kArial1575Bold{"Arial", 15.75, true};
 constexpr Font kArial825Bold{"Arial", 8.25, true};
 constexpr Font kArial1425{"Arial", 14.25, false};
 
-Control label(std::string_view name, std::string_view text, Twips box, std::optional<Font> font,
-              Align align) {
+Control control(std::string_view name, Kind kind, Twips box, int tab, Binding binding,
+                std::string_view text = {}) {
   Control c;
   c.name = name;
-  c.kind = Kind::Label;
-  c.text = text;
+  c.kind = kind;
   c.box = box;
+  c.tab = tab;
+  c.binding = binding;
+  c.text = text;
+  return c;
+}
+
+Control label(std::string_view name, std::string_view text, Twips box, std::optional<Font> font,
+              Align align) {
+  Control c = control(name, Kind::Label, box, -1, Binding::None, text);
   c.font = font;
   c.align = align;
   return c;
@@ -43,27 +51,10 @@ Control inFrame(Control c) {
   return c;
 }
 
-Control control(std::string_view name, Kind kind, Twips box, int tab, Binding binding,
-                std::string_view text = {}) {
-  Control c;
-  c.name = name;
-  c.kind = kind;
-  c.box = box;
-  c.tab = tab;
-  c.binding = binding;
-  c.text = text;
-  return c;
-}
-
 Control button(std::string_view name, std::string_view caption, Twips box, int tab,
                std::optional<Rgb> face, std::optional<Font> font, Command command,
                bool enabled = true) {
-  Control c;
-  c.name = name;
-  c.kind = Kind::Button;
-  c.text = caption;
-  c.box = box;
-  c.tab = tab;
+  Control c = control(name, Kind::Button, box, tab, Binding::None, caption);
   c.face = face;
   c.font = font;
   c.command = command;

@@ -100,31 +100,26 @@ LRESULT CALLBACK sinirProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam
   return DefSubclassProc(hwnd, message, wParam, lParam);
 }
 
-void registerClasses(HINSTANCE instance, WNDPROC windowProc) {
+// Registers a window class of this program once per process.
+void registerOnce(HINSTANCE instance, const wchar_t* name, WNDPROC proc, HBRUSH background, HICON icon) {
   WNDCLASSEXW wc{};
   wc.cbSize = sizeof wc;
-  if (!GetClassInfoExW(instance, kWindowClass, &wc)) {
-    wc = {};
-    wc.cbSize = sizeof wc;
-    wc.lpfnWndProc = windowProc;
-    wc.hInstance = instance;
-    wc.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
-    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-    wc.lpszClassName = kWindowClass;
-    wc.hIcon = LoadIconW(nullptr, reinterpret_cast<LPCWSTR>(IDI_APPLICATION));
-    RegisterClassExW(&wc);
-  }
+  if (GetClassInfoExW(instance, name, &wc)) return;
   wc = {};
   wc.cbSize = sizeof wc;
-  if (!GetClassInfoExW(instance, kFrameClass, &wc)) {
-    wc = {};
-    wc.cbSize = sizeof wc;
-    wc.lpfnWndProc = frameProc;
-    wc.hInstance = instance;
-    wc.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
-    wc.lpszClassName = kFrameClass;
-    RegisterClassExW(&wc);
-  }
+  wc.lpfnWndProc = proc;
+  wc.hInstance = instance;
+  wc.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
+  wc.hbrBackground = background;
+  wc.hIcon = icon;
+  wc.lpszClassName = name;
+  RegisterClassExW(&wc);
+}
+
+void registerClasses(HINSTANCE instance, WNDPROC windowProc) {
+  registerOnce(instance, kWindowClass, windowProc, reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1),
+               LoadIconW(nullptr, reinterpret_cast<LPCWSTR>(IDI_APPLICATION)));
+  registerOnce(instance, kFrameClass, frameProc, nullptr, nullptr);
 }
 
 bool isDescendant(HWND ancestor, HWND hwnd) {

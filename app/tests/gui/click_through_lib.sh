@@ -106,6 +106,18 @@ x() { timeout 10 "$@" 2>/dev/null; }
 # (window/layout.h: toPixels).
 px() { echo $((($1 + 7) / 15)); }
 
+# centre LEFT TOP WIDTH HEIGHT AREA_WIDTH AREA_HEIGHT (twips, then pixels):
+# the pixel in the middle of the part of the control that lies inside the
+# area, as "x y".
+centre() {
+  local l t r b
+  l=$(px "$1") t=$(px "$2")
+  r=$((l + $(px "$3"))) b=$((t + $(px "$4")))
+  ((r > $5)) && r=$5
+  ((b > $6)) && b=$6
+  echo "$(((l + r) / 2)) $(((t + b) / 2))"
+}
+
 # An X server of the test's own (never the caller's), exported as DISPLAY.
 start_xvfb() {
   step="starting Xvfb"

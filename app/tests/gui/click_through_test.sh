@@ -97,12 +97,8 @@ log "main window $main at $X,$Y size ${WIDTH}x$HEIGHT"
 # click NAME LEFT TOP WIDTH HEIGHT (twips): a left click in the middle of the
 # part of the control that lies inside the window.
 click() {
-  local name=$1 l t r b
-  l=$(px "$2") t=$(px "$3")
-  r=$((l + $(px "$4"))) b=$((t + $(px "$5")))
-  ((r > WIDTH)) && r=$WIDTH
-  ((b > HEIGHT)) && b=$HEIGHT
-  local cx=$(((l + r) / 2)) cy=$(((t + b) / 2))
+  local name=$1 cx cy
+  read -r cx cy < <(centre "$2" "$3" "$4" "$5" "$WIDTH" "$HEIGHT")
   log "click $name at $cx,$cy"
   x xdotool mousemove --window "$main" --sync "$cx" "$cy" click 1 ||
     fail "xdotool could not click $name"

@@ -101,12 +101,9 @@ log "client area at $client_left,$client_top size ${client_width}x$client_height
 # click NAME LEFT TOP WIDTH HEIGHT (twips): a left click in the middle of the
 # part of the control that lies inside the client area.
 click() {
-  local name=$1 l t r b
-  l=$(px "$2") t=$(px "$3")
-  r=$((l + $(px "$4"))) b=$((t + $(px "$5")))
-  ((r > client_width)) && r=$client_width
-  ((b > client_height)) && b=$client_height
-  local cx=$((client_left + (l + r) / 2)) cy=$((client_top + (t + b) / 2))
+  local name=$1 cx cy
+  read -r cx cy < <(centre "$2" "$3" "$4" "$5" "$client_width" "$client_height")
+  cx=$((client_left + cx)) cy=$((client_top + cy))
   log "click $name at $cx,$cy"
   x xdotool mousemove --sync "$cx" "$cy" click 1 || fail "xdotool could not click $name"
 }
