@@ -20,7 +20,7 @@ std::vector<JetTable> JetDatabase::tables() {
   Catalog cat = catalog();
   std::vector<JetTable> out;
   for (const CatalogEntry* e : cat.userTables())
-    out.push_back(JetTable{*e, TableDefinition::read(channel(), e->tableDefinitionPage())});
+    out.emplace_back(*e, TableDefinition::shared(channel(), e->tableDefinitionPage()));
   return out;
 }
 
@@ -28,7 +28,7 @@ std::optional<JetTable> JetDatabase::table(std::string_view name) {
   Catalog cat = catalog();
   const CatalogEntry* e = cat.findUserTable(name);
   if (e == nullptr) return std::nullopt;
-  return JetTable{*e, TableDefinition::read(channel(), e->tableDefinitionPage())};
+  return JetTable(*e, TableDefinition::shared(channel(), e->tableDefinitionPage()));
 }
 
 PropertyMaps JetDatabase::properties(const CatalogEntry& entry) {

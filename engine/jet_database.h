@@ -11,9 +11,11 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "engine/catalog.h"
@@ -27,9 +29,15 @@
 
 namespace engine {
 
+// A user table: its catalog row and its definition. The definition is the
+// decoded value kept beside the page cache, shared rather than copied.
 struct JetTable {
+  JetTable(CatalogEntry e, std::shared_ptr<const TableDefinition> d)
+      : entry(std::move(e)), shared(std::move(d)), definition(*shared) {}
+
   CatalogEntry entry;
-  TableDefinition definition;
+  std::shared_ptr<const TableDefinition> shared;
+  const TableDefinition& definition;
 };
 
 class JetDatabase {

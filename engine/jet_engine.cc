@@ -29,7 +29,7 @@ std::vector<FieldInfo> JetTableDef::fields() const {
   Catalog cat = db.catalog();
   for (const CatalogEntry* e : cat.userTables())
     if (e->tableDefinitionPage() == definitionPage_)
-      return fieldInfos(db, JetTable{*e, TableDefinition::read(db.channel(), definitionPage_)});
+      return fieldInfos(db, JetTable(*e, TableDefinition::shared(db.channel(), definitionPage_)));
   throw Error("table '" + name_ + "' is no longer in the database");
 }
 
