@@ -1,5 +1,9 @@
 #include "engine/catalog.h"
 
+#include <functional>
+#include <optional>
+#include <string>
+
 #include "engine/byte_reader.h"
 #include "engine/error.h"
 #include "engine/text_codec.h"
@@ -17,26 +21,34 @@ const Column& need(const TableDefinition& d, std::string_view name, std::uint8_t
   return *c;
 }
 
-// The catalog rows that start on one page of the catalog, decoded.
-std::vector<CatalogEntry> entriesOfPage(PageChannel& channel, std::uint32_t number) {
-  // Read through the channel so that the definition's pages count among
-  // those the rows were decoded from.
-  const std::shared_ptr<const TableDefinition> definition = TableDefinition::shared(channel, kCatalogPage);
-  const TableDefinition& d = *definition;
-  // Columns by position in d.columns().
-  const auto& cols = d.columns();
-  auto indexOf = [&cols](const Column& c) {
-    return static_cast<std::size_t>(&c - cols.data());
-  };
-  std::size_t id = indexOf(need(d, "Id", kTypeLong));
-  std::size_t parentId = indexOf(need(d, "ParentId", kTypeLong));
-  std::size_t name = indexOf(need(d, "Name", kTypeText));
-  std::size_t type = indexOf(need(d, "Type", kTypeInteger));
-  std::size_t flags = indexOf(need(d, "Flags", kTypeLong));
-  const Column* lv = d.findColumn("LvProp");
-  std::optional<std::size_t> lvProp;
-  if (lv != nullptr) lvProp = indexOf(*lv);
+// Where the catalog's columns lie among its definition's columns, and a key
+// that names the layout: the column blocks as stored (type, number, offsets,
+// length, flags: all a row's decoding reads) and the positions found by name.
+struct CatalogLayout {
+  explicit CatalogLayout(const TableDefinition& d) {
+    const auto& cols = d.columns();
+    auto indexOf = [&cols](const Column& c) { return static_cast<std::size_t>(&c - cols.data()); };
+    id = indexOf(need(d, "Id", kTypeLong));
+    parentId = indexOf(need(d, "ParentId", kTypeLong));
+    name = indexOf(need(d, "Name", kTypeText));
+    type = indexOf(need(d, "Type", kTypeInteger));
+    flags = indexOf(need(d, "Flags", kTypeLong));
+    if (const Column* lv = d.findColumn("LvProp")) lvProp = indexOf(*lv);
+    for (const Column& c : cols) key.append(c.rawDefinition.begin(), c.rawDefinition.end());
+    for (std::size_t i : {id, parentId, name, type, flags, lvProp.value_or(cols.size())})
+      key += std::to_string(i) + ",";
+  }
 
+  std::size_t id, parentId, name, type, flags;
+  std::optional<std::size_t> lvProp;
+  std::string key;
+};
+
+// The catalog rows that start on one page of the catalog, decoded. They
+// depend on that page, the pages its rows continue on, and the layout.
+std::vector<CatalogEntry> entriesOfPage(PageChannel& channel, const TableDefinition& d,
+                                        const CatalogLayout& layout, std::uint32_t number) {
+  const auto& cols = d.columns();
   std::vector<CatalogEntry> entries;
   scanPageRows(channel, d, number, [&](RowId where, std::span<const std::uint8_t> bytes) {
     std::vector<RawValue> v = decodeRow(bytes, cols);
@@ -46,13 +58,13 @@ std::vector<CatalogEntry> entriesOfPage(PageChannel& channel, std::uint32_t numb
       if (v[i].isNull()) return 0;
       return ByteReader(v[i].bytes, "catalog value").i32(0);
     };
-    e.id = i32(id);
-    e.parentId = i32(parentId);
-    e.flags = static_cast<std::uint32_t>(i32(flags));
-    if (!v[type].isNull()) e.type = ByteReader(v[type].bytes, "catalog value").i16(0);
-    if (!v[name].isNull()) e.name = decodeTextValue(v[name].bytes);
-    if (lvProp && !v[*lvProp].isNull())
-      e.lvProp.assign(v[*lvProp].bytes.begin(), v[*lvProp].bytes.end());
+    e.id = i32(layout.id);
+    e.parentId = i32(layout.parentId);
+    e.flags = static_cast<std::uint32_t>(i32(layout.flags));
+    if (!v[layout.type].isNull()) e.type = ByteReader(v[layout.type].bytes, "catalog value").i16(0);
+    if (!v[layout.name].isNull()) e.name = decodeTextValue(v[layout.name].bytes);
+    if (layout.lvProp && !v[*layout.lvProp].isNull())
+      e.lvProp.assign(v[*layout.lvProp].bytes.begin(), v[*layout.lvProp].bytes.end());
     entries.push_back(std::move(e));
     return true;
   });
@@ -63,17 +75,27 @@ std::vector<CatalogEntry> entriesOfPage(PageChannel& channel, std::uint32_t numb
 
 Catalog Catalog::read(PageChannel& channel) {
   Catalog cat;
-  cat.definition_ = *TableDefinition::shared(channel, kCatalogPage);
+  cat.definition_ = TableDefinition::shared(channel, kCatalogPage);
+  const TableDefinition& d = *cat.definition_;
   // Each page's rows are decoded once for this process's connections while
   // the page (and any page its rows continue on) stays as it is: a change
-  // rewrites a page or two of a catalog of many.
+  // rewrites a page or two of a catalog of many. The definition's page
+  // changes with every row added (its row count), so the rows are kept by the
+  // layout of its columns instead of by that page.
+  const CatalogLayout layout(d);
   const auto pages = channel.derived<std::vector<std::uint32_t>>("catalog pages", [&] {
     return UsageMap::read(channel, TableDefinition::shared(channel, kCatalogPage)->ownedPages()).pages();
   });
+  // Keys carry a hash of the layout; the value carries the layout itself,
+  // which settles the rare hash that two layouts share.
+  const std::string suffix = " in layout " + std::to_string(std::hash<std::string>{}(layout.key));
   for (std::uint32_t number : *pages) {
-    auto rows = channel.derived<std::vector<CatalogEntry>>("catalog rows of page " + std::to_string(number),
-                                                           [&] { return entriesOfPage(channel, number); });
-    for (const CatalogEntry& e : *rows) cat.entries_.push_back(std::cref(e));
+    auto rows = channel.derived<PageEntries>("catalog rows of page " + std::to_string(number) + suffix, [&] {
+      return PageEntries{layout.key, entriesOfPage(channel, d, layout, number)};
+    });
+    if (rows->layoutKey != layout.key)
+      rows = std::make_shared<const PageEntries>(PageEntries{layout.key, entriesOfPage(channel, d, layout, number)});
+    for (const CatalogEntry& e : rows->entries) cat.entries_.push_back(std::cref(e));
     cat.pages_.push_back(std::move(rows));
   }
   return cat;

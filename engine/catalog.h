@@ -44,7 +44,7 @@ class Catalog {
   // Reads MSysObjects: its definition and its own pages, nothing else.
   static Catalog read(PageChannel& channel);
 
-  const TableDefinition& definition() const { return definition_; }
+  const TableDefinition& definition() const { return *definition_; }
   // Every object in catalog order.
   const std::vector<std::reference_wrapper<const CatalogEntry>>& entries() const { return entries_; }
   // User tables in catalog order.
@@ -53,10 +53,14 @@ class Catalog {
   const CatalogEntry* findUserTable(std::string_view name) const;
 
  private:
-  TableDefinition definition_;
+  std::shared_ptr<const TableDefinition> definition_;
   // The decoded rows of each catalog page, shared with the page cache, and
   // every entry of them in order.
-  std::vector<std::shared_ptr<const std::vector<CatalogEntry>>> pages_;
+  struct PageEntries {
+    std::string layoutKey;
+    std::vector<CatalogEntry> entries;
+  };
+  std::vector<std::shared_ptr<const PageEntries>> pages_;
   std::vector<std::reference_wrapper<const CatalogEntry>> entries_;
 };
 

@@ -1,6 +1,6 @@
 #include "engine/data_page.h"
 
-#include <set>
+#include <array>
 #include <string>
 
 #include "engine/byte_reader.h"
@@ -54,34 +54,34 @@ std::span<const std::uint8_t> DataPage::rowBytes(std::uint16_t i) const {
   return std::span<const std::uint8_t>(page_).subspan(p.start, p.end - p.start);
 }
 
-std::optional<std::vector<std::uint8_t>> readRowData(PageChannel& channel, const DataPage& page,
-                                                     std::uint16_t row) {
+std::optional<RowBytes> rowBytesOf(PageChannel& channel, const DataPage& page, std::uint16_t row) {
   RowPointer p = page.row(row);
   if (p.deleted) return std::nullopt;
-  if (!p.overflow) {
-    auto bytes = page.rowBytes(row);
-    return std::vector<std::uint8_t>(bytes.begin(), bytes.end());
-  }
+  if (!p.overflow) return RowBytes{nullptr, page.rowBytes(row)};
   // Follow the pointer; the target rows are flagged deleted, which is
   // ignored here (only the first row's flag counts).
   RowId at{page.number(), row};
   auto span = std::span<const std::uint8_t>(page.page()).subspan(p.start, p.end - p.start);
-  std::set<std::pair<std::uint32_t, std::uint16_t>> seen{{at.page, at.row}};
-  Page current;
+  std::array<RowId, kMaxOverflowHops + 1> seen{};
+  std::size_t seenCount = 0;
+  seen[seenCount++] = at;
+  std::shared_ptr<const Page> current;
   for (int hop = 0;; ++hop) {
     if (hop >= kMaxOverflowHops)
       throw Error("overflow rows from " + where(page.number(), row) + " go on too long");
     if (span.size() < 4) throw Error("the overflow pointer of " + where(at.page, at.row) + " is cut short");
     ByteReader r(span, "overflow pointer");
     RowId next{r.u24(1), r.u8(0)};
-    if (!seen.insert({next.page, next.row}).second)
-      throw Error("overflow rows from " + where(page.number(), row) + " form a loop");
-    current = channel.readPage(next.page);
-    DataPage target(current, next.page);
+    for (std::size_t i = 0; i < seenCount; ++i)
+      if (seen[i].page == next.page && seen[i].row == next.row)
+        throw Error("overflow rows from " + where(page.number(), row) + " form a loop");
+    seen[seenCount++] = next;
+    current = channel.pageView(next.page);
+    DataPage target(*current, next.page);
     if (next.row >= target.rowCount())
       throw Error("overflow pointer leads to missing " + where(next.page, next.row));
     // Bounds of the target row are checked as if it were not deleted.
-    ByteReader tr(current, "data page");
+    ByteReader tr(*current, "data page");
     std::uint16_t rawPtr = tr.u16(DataPage::kFirstRowPointer + 2 * std::size_t{next.row});
     std::uint16_t start = rawPtr & DataPage::kOffsetMask;
     std::uint16_t end =
@@ -92,11 +92,17 @@ std::optional<std::vector<std::uint8_t>> readRowData(PageChannel& channel, const
     std::size_t headerEnd = DataPage::kFirstRowPointer + 2 * std::size_t{target.rowCount()};
     if (start < headerEnd || start > end || end > kPageSize)
       throw Error(where(next.page, next.row) + " has bad bounds");
-    span = std::span<const std::uint8_t>(current).subspan(start, end - start);
+    span = std::span<const std::uint8_t>(*current).subspan(start, end - start);
     at = next;
-    if ((rawPtr & DataPage::kOverflowFlag) == 0)
-      return std::vector<std::uint8_t>(span.begin(), span.end());
+    if ((rawPtr & DataPage::kOverflowFlag) == 0) return RowBytes{current, span};
   }
+}
+
+std::optional<std::vector<std::uint8_t>> readRowData(PageChannel& channel, const DataPage& page,
+                                                     std::uint16_t row) {
+  std::optional<RowBytes> found = rowBytesOf(channel, page, row);
+  if (!found) return std::nullopt;
+  return std::vector<std::uint8_t>(found->bytes.begin(), found->bytes.end());
 }
 
 std::optional<std::vector<std::uint8_t>> readRowData(PageChannel& channel, RowId id) {

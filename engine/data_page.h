@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <vector>
@@ -65,5 +66,14 @@ std::optional<std::vector<std::uint8_t>> readRowData(PageChannel& channel, RowId
 // The same for a row whose page is already read.
 std::optional<std::vector<std::uint8_t>> readRowData(PageChannel& channel, const DataPage& page,
                                                      std::uint16_t row);
+
+// A row's bytes where they lie, without a copy: in `page`'s own bytes, or in
+// the page the row's overflow pointers lead to, which `holds` keeps alive.
+struct RowBytes {
+  std::shared_ptr<const Page> holds;
+  std::span<const std::uint8_t> bytes;
+};
+// As readRowData, the bytes left in place.
+std::optional<RowBytes> rowBytesOf(PageChannel& channel, const DataPage& page, std::uint16_t row);
 
 }  // namespace engine

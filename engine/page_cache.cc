@@ -6,19 +6,29 @@ bool PageCache::find(std::uint32_t n, Page& out, std::uint64_t* version) {
   std::lock_guard guard(mutex_);
   auto it = pages_.find(n);
   if (it == pages_.end()) return false;
-  out = it->second.page;
+  out = *it->second.page;
   if (version != nullptr) *version = it->second.version;
   return true;
 }
 
-std::uint64_t PageCache::put(std::uint32_t n, const Page& page) {
+std::shared_ptr<const Page> PageCache::view(std::uint32_t n, std::uint64_t* version) {
+  std::lock_guard guard(mutex_);
+  auto it = pages_.find(n);
+  if (it == pages_.end()) return nullptr;
+  if (version != nullptr) *version = it->second.version;
+  return it->second.page;
+}
+
+std::uint64_t PageCache::put(std::uint32_t n, const Page& page) { return put(n, std::make_shared<const Page>(page)); }
+
+std::uint64_t PageCache::put(std::uint32_t n, std::shared_ptr<const Page> page) {
   std::lock_guard guard(mutex_);
   if (pages_.size() >= kCapacity && !pages_.contains(n)) {
     pages_.clear();
     derived_.clear();
   }
   const std::uint64_t version = nextVersion_++;
-  pages_.insert_or_assign(n, Cached{page, version});
+  pages_.insert_or_assign(n, Cached{std::move(page), version});
   return version;
 }
 

@@ -37,8 +37,11 @@ class PageCache {
 
   // Copies page n into out when it is cached, and its version.
   bool find(std::uint32_t n, Page& out, std::uint64_t* version = nullptr);
+  // Page n as cached, shared rather than copied; null when it is not cached.
+  std::shared_ptr<const Page> view(std::uint32_t n, std::uint64_t* version = nullptr);
   // Caches the page under a new version, which it returns (never 0).
   std::uint64_t put(std::uint32_t n, const Page& page);
+  std::uint64_t put(std::uint32_t n, std::shared_ptr<const Page> page);
 
   // Pages with the versions a value was decoded from.
   using Sources = std::vector<std::pair<std::uint32_t, std::uint64_t>>;
@@ -56,7 +59,7 @@ class PageCache {
 
  private:
   struct Cached {
-    Page page;
+    std::shared_ptr<const Page> page;
     std::uint64_t version;
   };
   struct Derived {

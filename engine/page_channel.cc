@@ -182,20 +182,24 @@ std::uint32_t PageChannel::pageCount() {
   return static_cast<std::uint32_t>(pages);
 }
 
-Page PageChannel::readPage(std::uint32_t n) {
+Page PageChannel::readPage(std::uint32_t n) { return *pageView(n); }
+
+std::shared_ptr<const Page> PageChannel::pageView(std::uint32_t n) {
   if (n >= pageCount())
     throw Error("page " + std::to_string(n) + " lies beyond the end of the file");
   if (inTransaction_) {
     auto it = dirty_.find(n);
-    if (it != dirty_.end()) return it->second;
+    if (it != dirty_.end()) return std::make_shared<const Page>(it->second);
   }
-  Page page{};
   std::uint64_t version = 0;
-  if (cache_ && cache_->find(n, page, &version)) {
-    record(n, version);
-    return page;
+  if (cache_) {
+    if (std::shared_ptr<const Page> cached = cache_->view(n, &version)) {
+      record(n, version);
+      return cached;
+    }
   }
-  file_->read(std::uint64_t{n} * kPageSize, std::span<std::uint8_t>(page));
+  auto page = std::make_shared<Page>();
+  file_->read(std::uint64_t{n} * kPageSize, std::span<std::uint8_t>(*page));
   if (cache_) record(n, cache_->put(n, page));
   return page;
 }

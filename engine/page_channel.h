@@ -87,6 +87,9 @@ class PageChannel {
   // Reads page n; an Error when n is beyond the end of the file. Inside a
   // transaction the pages it wrote are returned as written.
   Page readPage(std::uint32_t n);
+  // The same page shared rather than copied: the cache's own when it holds
+  // it. For reading many rows of a page, or one row of many pages.
+  std::shared_ptr<const Page> pageView(std::uint32_t n);
 
   // The value make() decodes from pages it reads through this channel, kept
   // in the cache under key and given out from there to this process's later

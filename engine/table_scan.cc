@@ -13,11 +13,11 @@ void scanRows(PageChannel& channel, const TableDefinition& table,
 
 bool scanPageRows(PageChannel& channel, const TableDefinition& table, std::uint32_t number,
                   const std::function<bool(RowId, std::span<const std::uint8_t>)>& visit) {
-  Page page = channel.readPage(number);
+  const std::shared_ptr<const Page> page = channel.pageView(number);
   // Owned pages include index and long-value pages; only the table's own
   // data pages hold its rows.
-  if (page[0] != kPageTypeData) return true;
-  DataPage dp(page, number);
+  if ((*page)[0] != kPageTypeData) return true;
+  DataPage dp(*page, number);
   if (dp.tableDefinitionPage() != table.page()) return true;
   for (std::uint16_t i = 0; i < dp.rowCount(); ++i) {
     RowPointer p = dp.row(i);
@@ -26,8 +26,8 @@ bool scanPageRows(PageChannel& channel, const TableDefinition& table, std::uint3
       if (!visit(RowId{number, i}, dp.rowBytes(i))) return false;
       continue;
     }
-    auto data = readRowData(channel, dp, i);
-    if (data && !visit(RowId{number, i}, *data)) return false;
+    const std::optional<RowBytes> data = rowBytesOf(channel, dp, i);
+    if (data && !visit(RowId{number, i}, data->bytes)) return false;
   }
   return true;
 }

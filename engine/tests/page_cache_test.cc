@@ -5,11 +5,18 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <ctime>
+#include <map>
 #include <string>
 
+#include "engine/catalog.h"
+#include "engine/catalog_writer.h"
+#include "engine/jet_database.h"
 #include "engine/lock.h"
+#include "engine/engine.h"
 #include "engine/page_channel.h"
 #include "engine/testing/fault_env.h"
+#include "engine/tests/integrity_util.h"
 #include "engine/tests/write_test_util.h"
 
 namespace engine {
@@ -188,6 +195,42 @@ TEST(PageCache, DerivedValuesLastAsLongAsThePagesTheyWereMadeFrom) {
   second = OpenDatabaseFile{};
   first = OpenDatabaseFile{};
   EXPECT_TRUE(testutil::fileBytes(db) == original) << "only pages as they stood were committed";
+}
+
+// A catalog of many pages: a change rewrites the catalog definition's page
+// (its row count) and a page or two of rows. The rows of every other page are
+// still the objects decoded before the change, and the change is seen.
+TEST(PageCache, CatalogRowsOfPagesAChangeLeftAloneAreKept) {
+  TempDir dir;
+  const std::string db = dir.copy("sales-manytables.mdb");
+  {
+    JetDatabase jet(Env::system(), db, false, "zorpelnik");
+    const Catalog before = jet.catalog();
+    std::map<std::string, const CatalogEntry*> objects;
+    for (const CatalogEntry& e : before.entries()) objects[e.name] = &e;
+
+    NewTableDef def{"yeni_tablo", {}};
+    NewField no = createField("no", static_cast<int>(FieldType::Long));
+    no.attributes = kAutoIncrement;
+    def.fields.push_back(no);
+    createTable(jet.channel(), def, Env::system().localTime());
+
+    const Catalog after = jet.catalog();
+    std::size_t same = 0, redecoded = 0;
+    bool found = false;
+    for (const CatalogEntry& e : after.entries()) {
+      if (e.name == "yeni_tablo") found = true;
+      auto it = objects.find(e.name);
+      if (it == objects.end()) continue;
+      EXPECT_EQ(it->second->id, e.id) << e.name;
+      (it->second == &e ? same : redecoded) += 1;
+    }
+    EXPECT_TRUE(found) << "the new table is in the catalog read after it";
+    EXPECT_GT(same, 4 * redecoded) << "rows of untouched pages were decoded again";
+    EXPECT_GT(redecoded, 0u) << "the page the new row went to was decoded again";
+    EXPECT_EQ(after.definition().rowCount(), before.definition().rowCount() + 1);
+  }
+  testutil::expectIntegrity(db, "zorpelnik", "sales-manytables.mdb");
 }
 
 }  // namespace
