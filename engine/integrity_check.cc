@@ -816,7 +816,7 @@ IntegrityReport checkDatabaseFile(Env& env, const std::string& path, std::string
   if (!lock->held() && isInUseElsewhere(env, path))
     throw Error("the database '" + path +
                 "' is in use by another program; it is checked when no other program has it open");
-  if (env.exists(PageChannel::journalPath(path)))
+  if (!lock->journalKept() && env.exists(PageChannel::journalPath(path)))
     throw Error("the database '" + path + "' has a rollback journal beside it ('" +
                 PageChannel::journalPath(path) +
                 "'), left by an interrupted change; it is checked once the engine has settled that "

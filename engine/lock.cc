@@ -10,11 +10,16 @@
 namespace engine {
 
 struct DatabaseLock::Entry {
-  Entry(Env& e, std::string path, std::unique_ptr<FileLock> l)
-      : env(e), lockPath(std::move(path)), lock(std::move(l)) {}
+  Entry(Env& e, std::string path, std::string journal, std::unique_ptr<FileLock> l)
+      : env(e), lockPath(std::move(path)), journalPath(std::move(journal)), lock(std::move(l)) {}
   ~Entry() {
     // Removed while our exclusive lock still stands, so never while another
-    // process holds the lock file.
+    // process holds the lock file. The journal kept between commits is empty:
+    // should its removal be lost or fail, the next open removes it.
+    try {
+      if (cache->journalKept()) env.remove(journalPath);
+    } catch (...) {
+    }
     try {
       env.remove(lockPath);
     } catch (...) {
@@ -24,11 +29,14 @@ struct DatabaseLock::Entry {
   }
   Env& env;
   std::string lockPath;
+  std::string journalPath;
   std::unique_ptr<FileLock> lock;
   std::shared_ptr<PageCache> cache = std::make_shared<PageCache>();
 };
 
 std::shared_ptr<PageCache> DatabaseLock::pageCache() const { return entry_ ? entry_->cache : nullptr; }
+
+bool DatabaseLock::journalKept() const { return entry_ && entry_->cache->journalKept(); }
 
 namespace {
 
@@ -86,7 +94,7 @@ std::shared_ptr<DatabaseLock> DatabaseLock::acquire(Env& env, const std::string&
     if (forWriting) throw inUse(dbPath);
     return unheld();
   }
-  auto entry = std::make_shared<Entry>(env, lockPath, std::move(fileLock));
+  auto entry = std::make_shared<Entry>(env, lockPath, PageChannel::journalPath(dbPath), std::move(fileLock));
   reg[key] = entry;
   return std::shared_ptr<DatabaseLock>(new DatabaseLock(std::move(entry)));
 }

@@ -50,6 +50,9 @@ class DatabaseLock {
   // The pages of the database cached for this process's connections while
   // it holds the lock; null when it does not.
   std::shared_ptr<PageCache> pageCache() const;
+  // Whether the journal beside the database is the one this process's
+  // connections keep, empty, between their commits (PageCache::journalKept).
+  bool journalKept() const;
 
   struct Entry;  // the registry's shared record of one database
 

@@ -70,4 +70,14 @@ void PageCache::clear() {
   fileSize_.reset();
 }
 
+bool PageCache::journalKept() {
+  std::lock_guard guard(mutex_);
+  return journalKept_;
+}
+
+void PageCache::setJournalKept(bool kept) {
+  std::lock_guard guard(mutex_);
+  journalKept_ = kept;
+}
+
 }  // namespace engine

@@ -57,6 +57,13 @@ class PageCache {
   // Forgets everything: the file may have changed in ways the cache missed.
   void clear();
 
+  // Whether the rollback journal is kept between commits: left in place and
+  // empty by the last commit, its name flushed into the directory when it
+  // was made. The next commit writes into it without flushing the directory
+  // again; the lock's holder removes it when the last connection closes.
+  bool journalKept();
+  void setJournalKept(bool kept);
+
  private:
   struct Cached {
     std::shared_ptr<const Page> page;
@@ -71,6 +78,7 @@ class PageCache {
   std::unordered_map<std::string, Derived> derived_;
   std::uint64_t nextVersion_ = 1;
   std::optional<std::uint64_t> fileSize_;
+  bool journalKept_ = false;
 };
 
 }  // namespace engine

@@ -412,10 +412,13 @@ void PageChannel::commit() {
   }
   const std::string journal = journalPath(path_);
   const std::string dir = directoryOf(path_);
+  // The journal kept by this process's last commit: its name is flushed.
+  const bool reuseJournal = cache_ && cache_->journalKept();
   // Old content of every existing page about to be overwritten.
   std::vector<std::pair<std::uint32_t, Page>> originals;
   bool journalStarted = false;
   bool databaseTouched = false;
+  std::unique_ptr<File> jf;
   try {
     for (const auto& [n, page] : dirty_) {
       if (n >= originalPages_) break;  // dirty_ is ordered: the rest are appended
@@ -454,11 +457,14 @@ void PageChannel::commit() {
         put32(rec, kRecordSize - 4, sums.salted(rec.first(kRecordSize - 4), salt));
         at += kRecordSize;
       }
-      auto jf = env_.open(journal, OpenMode::CreateOrTruncate);
+      // The kept journal is empty; should it not be, what lay beyond this
+      // journal's end would read as part of it.
+      jf = env_.open(journal, reuseJournal ? OpenMode::ReadWrite : OpenMode::CreateOrTruncate);
+      if (reuseJournal && jf->size() != 0) jf->truncate(0);
       jf->write(0, body);
       jf->sync();
     }
-    env_.syncDirectory(dir);
+    if (!reuseJournal) env_.syncDirectory(dir);
 
     // 2. The new pages, flushed. From here on the change is stored: a journal
     // found with every page of it in place is only removed.
@@ -466,13 +472,24 @@ void PageChannel::commit() {
     for (const auto& [n, page] : dirty_) file_->write(std::uint64_t{n} * kPageSize, page);
     file_->sync();
 
-    // 3. The journal is removed. Its removal needs no flush: should a power
-    // cut bring it back, the next open finds the whole change in the file and
-    // removes it again.
-    env_.remove(journal);
+    // 3. The journal is emptied and kept for the next commit while this
+    // process holds the lock (its name is in the directory for good), else
+    // removed. Neither needs a flush: should a power cut bring the journal
+    // back, the next open finds the whole change in the file and removes it.
+    if (cache_) {
+      jf->truncate(0);
+      cache_->setJournalKept(true);
+    } else {
+      jf.reset();
+      env_.remove(journal);
+    }
   } catch (...) {
+    jf.reset();
     // Whatever reached the file is unknown now.
-    if (cache_) cache_->clear();
+    if (cache_) {
+      cache_->clear();
+      cache_->setJournalKept(false);
+    }
     rollback();
     try {
       if (databaseTouched) {
@@ -500,6 +517,9 @@ void PageChannel::commit() {
 
 void PageChannel::recoverJournal() {
   const std::string journal = journalPath(path_);
+  // The journal this process's connections keep between commits is empty
+  // and theirs; a journal of an interrupted change outlives no process.
+  if (cache_ && cache_->journalKept()) return;
   if (!env_.exists(journal)) return;
 
   // A journal that is not complete and valid belongs to a change that never

@@ -7,7 +7,9 @@
 #include <vector>
 
 #include "engine/error.h"
+#include "engine/lock.h"
 #include "engine/page_channel.h"
+#include "engine/recovery.h"
 #include "engine/testing/fault_env.h"
 #include "engine/tests/write_test_util.h"
 
@@ -358,36 +360,52 @@ class SkipOneFlush final : public EnvWrapper {
   enum class Flush { None, Journal, JournalDirectory, Database };
   SkipOneFlush(Env& base, Flush skip, std::string db)
       : EnvWrapper(base), skip_(skip), db_(std::move(db)) {}
+  // While not active, every flush is carried out.
+  void setActive(bool active) { active_ = active; }
 
   std::unique_ptr<File> open(const std::string& path, OpenMode mode) override {
     const bool skipped = (skip_ == Flush::Journal && path == PageChannel::journalPath(db_)) ||
                          (skip_ == Flush::Database && path == db_);
     auto file = target().open(path, mode);
     if (!skipped) return file;
-    return std::make_unique<NoSync>(std::move(file));
+    return std::make_unique<NoSync>(std::move(file), active_);
   }
   void syncDirectory(const std::string& dir) override {
-    if (skip_ != Flush::JournalDirectory) target().syncDirectory(dir);
+    if (!active_ || skip_ != Flush::JournalDirectory) target().syncDirectory(dir);
   }
 
  private:
   struct NoSync final : FileWrapper {
-    using FileWrapper::FileWrapper;
-    void sync() override {}
+    NoSync(std::unique_ptr<File> f, const bool& active) : FileWrapper(std::move(f)), active_(active) {}
+    void sync() override {
+      if (!active_) FileWrapper::sync();
+    }
+    const bool& active_;
   };
   Flush skip_;
   std::string db_;
+  bool active_ = true;
 };
 
-// Power cuts at every write and flush of a commit, and right after it ends,
-// each losing what was not flushed (of every file, of the journal only, or
-// of the database only): whether some cut leaves the file neither before nor
-// after the change, or loses a change already reported stored.
-bool somePowerCutBreaksTheChange(SkipOneFlush::Flush skip) {
+// Power cuts at every write and flush of a commit, and right after it ends
+// and the connection closes, each losing what was not flushed (of every
+// file, of the journal only, or of the database only): whether some cut
+// leaves the file neither before nor after the change, or loses a change
+// already reported stored. secondChange: the change cut is a connection's
+// second, written into the journal its first one kept.
+bool somePowerCutBreaksTheChange(SkipOneFlush::Flush skip, bool secondChange = false) {
   TempDir dir;
   std::string ref = dir.copy("sales-small.mdb", "ref.mdb");
-  const auto before = fileBytes(ref);
-  { PageChannel ch(Env::system(), ref, false); toyChange(ch); }
+  const auto initial = fileBytes(ref);
+  std::vector<std::uint8_t> before = initial;
+  {
+    OpenDatabaseFile file = openDatabaseFile(Env::system(), ref, false);
+    if (secondChange) {
+      toyChange(*file.channel);
+      before = fileBytes(ref);
+    }
+    toyChange(*file.channel);
+  }
   const auto after = fileBytes(ref);
   const std::string db = dir.path("cut.mdb");
   const std::string journal = journalOf(db);
@@ -401,15 +419,21 @@ bool somePowerCutBreaksTheChange(SkipOneFlush::Flush skip) {
                             {FaultEnv::Kind::Write, FaultEnv::Mode::TornCrash},
                             {FaultEnv::Kind::Sync, FaultEnv::Mode::CrashAfter}}) {
     for (int n = 1; n < 100; ++n) {
-      writeBytes(db, before);
+      writeBytes(db, initial);
       std::filesystem::remove(journal);
       FaultEnv faults(Env::system());
       faults.loseUnsyncedOnlyOf(loses);
       SkipOneFlush env(faults, skip, db);
-      faults.arm(kind, mode, n);
+      env.setActive(!secondChange);
+      if (!secondChange) faults.arm(kind, mode, n);
       try {
-        PageChannel ch(env, db, false);
-        toyChange(ch);
+        OpenDatabaseFile file = openDatabaseFile(env, db, false);
+        if (secondChange) {
+          toyChange(*file.channel);
+          env.setActive(true);
+          faults.arm(kind, mode, n);
+        }
+        toyChange(*file.channel);
       } catch (const SimulatedCrash&) {
       }
       const bool completed = !faults.fired();
@@ -435,6 +459,47 @@ TEST(Journal, EveryFlushOfACommitIsNeeded) {
   EXPECT_TRUE(somePowerCutBreaksTheChange(F::Journal)) << "the journal's flush";
   EXPECT_TRUE(somePowerCutBreaksTheChange(F::JournalDirectory)) << "the journal's directory entry";
   EXPECT_TRUE(somePowerCutBreaksTheChange(F::Database)) << "the database's flush";
+}
+
+// A connection's later commits write into the journal its first one kept,
+// whose name is in the directory already: they flush the journal and the
+// database, each needed, and not the directory.
+TEST(Journal, ALaterCommitNeedsNoFlushOfTheDirectory) {
+  using F = SkipOneFlush::Flush;
+  EXPECT_FALSE(somePowerCutBreaksTheChange(F::None, true));
+  EXPECT_FALSE(somePowerCutBreaksTheChange(F::JournalDirectory, true));
+  EXPECT_TRUE(somePowerCutBreaksTheChange(F::Journal, true)) << "the journal's flush";
+  EXPECT_TRUE(somePowerCutBreaksTheChange(F::Database, true)) << "the database's flush";
+}
+
+// The journal is kept, empty, while this process holds the lock: other
+// connections of the process neither roll it back nor refuse it, and the
+// last one to close removes it. One left behind by a process that ended
+// without removing it is removed by the next open, the file untouched.
+TEST(Journal, TheKeptJournalLastsAsLongAsTheLock) {
+  TempDir dir;
+  const std::string db = dir.copy("sales-small.mdb", "kept.mdb");
+  const std::string journal = journalOf(db);
+  {
+    OpenDatabaseFile first = openDatabaseFile(Env::system(), db, false);
+    toyChange(*first.channel);
+    ASSERT_TRUE(std::filesystem::exists(journal));
+    EXPECT_EQ(std::filesystem::file_size(journal), 0u);
+    {
+      OpenDatabaseFile second = openDatabaseFile(Env::system(), db, false);
+      EXPECT_EQ(second.channel->journalRecovery(), JournalRecovery::None);
+      toyChange(*second.channel);
+      EXPECT_EQ(recoverDatabase(Env::system(), db), JournalRecovery::None);
+    }
+    EXPECT_EQ(std::filesystem::file_size(journal), 0u) << "the first connection still holds the lock";
+  }
+  EXPECT_FALSE(std::filesystem::exists(journal));
+
+  const auto bytes = fileBytes(db);
+  writeBytes(journal, {});
+  { OpenDatabaseFile again = openDatabaseFile(Env::system(), db, false); }
+  EXPECT_FALSE(std::filesystem::exists(journal));
+  EXPECT_EQ(fileBytes(db), bytes);
 }
 
 }  // namespace

@@ -64,13 +64,13 @@ class CountingEnv final : public engine::EnvWrapper {
 
   std::uint64_t pageReads = 0;
   std::uint64_t userPageReads = 0;
-  std::uint64_t changes = 0;  // operations that changed the file: one journal each
+  std::uint64_t changes = 0;  // operations that changed the file: one flush of the journal each
   std::uint64_t flushes = 0;  // of any file or directory
   std::uint64_t pageWrites = 0;  // pages written to the database file itself
 
   std::unique_ptr<engine::File> open(const std::string& path, engine::OpenMode mode) override {
     auto f = std::make_unique<CountingFile>(EnvWrapper::open(path, mode), *this, false);
-    if (path == engine::PageChannel::journalPath(db_) && mode == engine::OpenMode::CreateOrTruncate) ++changes;
+    f->journal = path == engine::PageChannel::journalPath(db_);
     if (fs::path(path).lexically_normal() != fs::path(db_).lexically_normal()) return f;
     f->counted = true;
     return f;
@@ -86,8 +86,10 @@ class CountingEnv final : public engine::EnvWrapper {
     CountingFile(std::unique_ptr<engine::File> f, CountingEnv& env, bool countReads)
         : FileWrapper(std::move(f)), counted(countReads), env_(env) {}
     bool counted;
+    bool journal = false;
     void sync() override {
       ++env_.flushes;
+      if (journal) ++env_.changes;
       FileWrapper::sync();
     }
     void read(std::uint64_t offset, std::span<std::uint8_t> out) override {
