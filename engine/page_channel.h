@@ -7,16 +7,20 @@
 // bracketing). Until commit, written pages stay in memory and readPage and
 // pageCount already show them. commit() makes the change atomic and durable
 // with a rollback journal beside the database, named journalPath(dbPath) (the
-// database path followed by "-journal"), in three flushes:
+// database path followed by "-journal"), in three flushes, or two:
 //   1. the journal is written (the old content of every existing page about to
 //      be overwritten, and checksums of the new content of every page written)
-//      and flushed; then its directory, so that the journal's name is on disk;
+//      and flushed; then its directory, so that the journal's name is on disk,
+//      unless the journal is the one kept by an earlier commit (step 3);
 //   2. the new pages are written into the database, appended pages at its
 //      end, and the database is flushed: from here on the change is stored;
-//   3. the journal is removed, without a flush.
+//   3. without a flush, the journal is emptied and kept for the next commit
+//      while this process holds the lock (a channel with a PageCache; the
+//      lock's holder removes it when the last connection closes), else
+//      removed.
 // Opening a database with a valid journal ("hot") judges it by the file: when
 // every page of the change is in the file, the change stands and the journal
-// is removed (a power cut took back the removal of step 3); when every part of
+// is removed (a power cut took back the emptying of step 3); when every part of
 // every page is either as it was or as the change left it, the old pages are
 // written back and the file is cut to its original length (a cut in step 2);
 // a journal that is not complete and valid is removed (a cut in step 1, the
