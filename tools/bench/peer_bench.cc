@@ -330,7 +330,8 @@ void updateRunTable(const fs::path& data, const fs::path& scratch, const std::st
                 median(userTimes) * perOp, flushes * perOp, reads * perOp, writes * perOp, rows.back().kib, ops, userReads.c_str(), grownPages);
   }
   std::printf("\n  (cpu ms: processor time of the run alone, every open and look-up included, in user\n"
-              "  mode and in the kernel; user/op: in user mode alone; per\n"
+              "  mode and in the kernel; user/op: in user mode alone, as the kernel's clock ticks\n"
+              "  split it (a few ticks a run: rough, where the total is exact); per\n"
               "  operation (op): over the operations that changed the file, each with its journal;\n"
               "  flushes of the database, its journal and their folder; user pg: data pages of the\n"
               "  user tables read)\n");
