@@ -2,12 +2,11 @@
 
 namespace engine {
 
-bool PageCache::find(std::uint32_t n, Page& out, std::uint64_t* version) {
+bool PageCache::find(std::uint32_t n, Page& out) {
   std::lock_guard guard(mutex_);
   auto it = pages_.find(n);
   if (it == pages_.end()) return false;
   out = *it->second.page;
-  if (version != nullptr) *version = it->second.version;
   return true;
 }
 

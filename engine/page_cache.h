@@ -35,8 +35,8 @@ class PageCache {
  public:
   static constexpr std::size_t kCapacity = 1024;  // 4 MiB of pages
 
-  // Copies page n into out when it is cached, and its version.
-  bool find(std::uint32_t n, Page& out, std::uint64_t* version = nullptr);
+  // Copies page n into out when it is cached.
+  bool find(std::uint32_t n, Page& out);
   // Page n as cached, shared rather than copied; null when it is not cached.
   std::shared_ptr<const Page> view(std::uint32_t n, std::uint64_t* version = nullptr);
   // Caches the page under a new version, which it returns (never 0).

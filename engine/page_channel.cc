@@ -182,7 +182,14 @@ std::uint32_t PageChannel::pageCount() {
   return static_cast<std::uint32_t>(pages);
 }
 
-Page PageChannel::readPage(std::uint32_t n) { return *pageView(n); }
+Page PageChannel::readPage(std::uint32_t n) {
+  // A page this transaction wrote is copied once, not shared and then copied.
+  if (inTransaction_ && n < pageCount()) {
+    auto it = dirty_.find(n);
+    if (it != dirty_.end()) return it->second;
+  }
+  return *pageView(n);
+}
 
 std::shared_ptr<const Page> PageChannel::pageView(std::uint32_t n) {
   if (n >= pageCount())

@@ -472,26 +472,46 @@ TEST(Journal, ALaterCommitNeedsNoFlushOfTheDirectory) {
   EXPECT_TRUE(somePowerCutBreaksTheChange(F::Database, true)) << "the database's flush";
 }
 
-// The journal is kept, empty, while this process holds the lock: other
-// connections of the process neither roll it back nor refuse it, and the
-// last one to close removes it. One left behind by a process that ended
-// without removing it is removed by the next open, the file untouched.
+// The journal is kept, empty, while this process holds the lock: a
+// connection's later commits flush it and the database only; other
+// connections of the process neither roll it back nor refuse it; a commit
+// that fails removes it, and the next one makes it anew; the last connection
+// to close removes it. One left behind by a process that ended without
+// removing it is removed by the next open, the file untouched.
 TEST(Journal, TheKeptJournalLastsAsLongAsTheLock) {
   TempDir dir;
   const std::string db = dir.copy("sales-small.mdb", "kept.mdb");
   const std::string journal = journalOf(db);
+  FaultEnv env(Env::system());
+  auto countingFlushes = [&] { env.arm(FaultEnv::Kind::Sync, FaultEnv::Mode::Fail, 1000); };
   {
-    OpenDatabaseFile first = openDatabaseFile(Env::system(), db, false);
+    OpenDatabaseFile first = openDatabaseFile(env, db, false);
+    countingFlushes();
     toyChange(*first.channel);
+    EXPECT_EQ(env.syncs(), 3) << "the journal, its directory, the database";
     ASSERT_TRUE(std::filesystem::exists(journal));
     EXPECT_EQ(std::filesystem::file_size(journal), 0u);
     {
-      OpenDatabaseFile second = openDatabaseFile(Env::system(), db, false);
+      OpenDatabaseFile second = openDatabaseFile(env, db, false);
       EXPECT_EQ(second.channel->journalRecovery(), JournalRecovery::None);
+      countingFlushes();
       toyChange(*second.channel);
-      EXPECT_EQ(recoverDatabase(Env::system(), db), JournalRecovery::None);
+      EXPECT_EQ(env.syncs(), 2) << "the journal's name is on disk already";
+      EXPECT_EQ(recoverDatabase(env, db), JournalRecovery::None);
     }
     EXPECT_EQ(std::filesystem::file_size(journal), 0u) << "the first connection still holds the lock";
+
+    // Writes of a later commit: the journal's contents, then the database's
+    // first page, which fails.
+    const auto stored = fileBytes(db);
+    env.arm(FaultEnv::Kind::Write, FaultEnv::Mode::Fail, 2);
+    EXPECT_THROW(toyChange(*first.channel), Error);
+    EXPECT_TRUE(env.fired());
+    EXPECT_FALSE(std::filesystem::exists(journal));
+    EXPECT_EQ(fileBytes(db), stored);
+    countingFlushes();
+    toyChange(*first.channel);
+    EXPECT_EQ(env.syncs(), 3) << "the journal is made anew";
   }
   EXPECT_FALSE(std::filesystem::exists(journal));
 
