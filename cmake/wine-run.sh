@@ -28,4 +28,21 @@ fi
 # connects, which then fails with "recvmsg: Connection reset by peer". When
 # a server is running already this does nothing.
 wineserver -p30 >/dev/null 2>&1 || true
-exec wine "$@"
+# Now and then a program still loses its connection to the server ("wine
+# client error:...: recvmsg: Connection reset by peer") before it has done
+# anything; that is Wine's own failure, not the program's. Such a run is
+# started again, up to twice; any other failure is returned as it is. The
+# program's error output is passed on once the run is over.
+errors="$(mktemp "${TMPDIR:-/tmp}/wine-run.XXXXXX")"
+trap 'rm -f "$errors"' EXIT
+for attempt in 1 2 3; do
+  status=0
+  wine "$@" 2>"$errors" || status=$?
+  cat "$errors" >&2
+  if [ "$status" -eq 0 ] || ! grep -q '^wine client error:' "$errors" ||
+     [ "$attempt" -eq 3 ]; then
+    exit "$status"
+  fi
+  echo "wine-run.sh: Wine lost its server; running the program again" >&2
+  wineserver -p30 >/dev/null 2>&1 || true
+done
