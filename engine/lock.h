@@ -51,7 +51,7 @@ class DatabaseLock {
   // it holds the lock; null when it does not.
   std::shared_ptr<PageCache> pageCache() const;
   // Whether the journal beside the database is the one this process's
-  // connections keep, empty, between their commits (PageCache::journalKept).
+  // connections keep, voided, between their commits (PageCache::journalKept).
   bool journalKept() const;
 
   struct Entry;  // the registry's shared record of one database

@@ -58,9 +58,9 @@ class PageCache {
   void clear();
 
   // Whether the rollback journal is kept between commits: left in place and
-  // empty by the last commit, its name flushed into the directory when it
-  // was made. The next commit writes into it without flushing the directory
-  // again; the lock's holder removes it when the last connection closes.
+  // voided (header zeroed) by the last commit, its name flushed into the
+  // directory when it was made. The next commit writes over it without
+  // flushing the directory again; the lock's holder removes it when the last connection closes.
   bool journalKept();
   void setJournalKept(bool kept);
 

@@ -1,6 +1,7 @@
 #include "engine/page_channel.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <optional>
 #include <random>
@@ -464,10 +465,12 @@ void PageChannel::commit() {
         put32(rec, kRecordSize - 4, sums.salted(rec.first(kRecordSize - 4), salt));
         at += kRecordSize;
       }
-      // The kept journal is empty; should it not be, what lay beyond this
-      // journal's end would read as part of it.
+      // The kept journal is overwritten in place, not cut first: cutting
+      // and regrowing a file costs the file system a metadata commit at the
+      // flush that follows. Records of an earlier change that lie beyond
+      // this journal's end are never read: the header counts this one's,
+      // and the salt tells its records from theirs.
       jf = env_.open(journal, reuseJournal ? OpenMode::ReadWrite : OpenMode::CreateOrTruncate);
-      if (reuseJournal && jf->size() != 0) jf->truncate(0);
       jf->write(0, body);
       jf->sync();
     }
@@ -479,12 +482,14 @@ void PageChannel::commit() {
     for (const auto& [n, page] : dirty_) file_->write(std::uint64_t{n} * kPageSize, page);
     file_->sync();
 
-    // 3. The journal is emptied and kept for the next commit while this
+    // 3. The journal is voided and kept for the next commit while this
     // process holds the lock (its name is in the directory for good), else
-    // removed. Neither needs a flush: should a power cut bring the journal
-    // back, the next open finds the whole change in the file and removes it.
+    // removed. Voiding zeroes the header, so that what follows it is no
+    // journal to anyone. Neither needs a flush: should a power cut bring the
+    // journal back, the next open finds the whole change in the file and
+    // removes it.
     if (cache_) {
-      jf->truncate(0);
+      jf->write(0, std::array<std::uint8_t, kHeaderSize>{});
       cache_->setJournalKept(true);
     } else {
       jf.reset();
@@ -561,7 +566,9 @@ void PageChannel::recoverJournal() {
   const std::uint32_t count = get32(header, 12);
   const std::uint64_t originalSize = get64(header, 16);
   const std::uint64_t newSize = get64(header, 24);
-  if (size != kHeaderSize + std::uint64_t{count} * kRecordSize || originalSize % kPageSize != 0 ||
+  // A kept journal may run on past its records with those of an earlier,
+  // longer change (commit() overwrites it in place).
+  if (size < kHeaderSize + std::uint64_t{count} * kRecordSize || originalSize % kPageSize != 0 ||
       newSize % kPageSize != 0 || newSize < originalSize)
     return discard();
 

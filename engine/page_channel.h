@@ -14,13 +14,13 @@
 //      unless the journal is the one kept by an earlier commit (step 3);
 //   2. the new pages are written into the database, appended pages at its
 //      end, and the database is flushed: from here on the change is stored;
-//   3. without a flush, the journal is emptied and kept for the next commit
-//      while this process holds the lock (a channel with a PageCache; the
-//      lock's holder removes it when the last connection closes), else
-//      removed.
+//   3. without a flush, the journal is voided (its header zeroed) and kept
+//      for the next commit, which writes over it, while this process holds
+//      the lock (a channel with a PageCache; the lock's holder removes it
+//      when the last connection closes), else removed.
 // Opening a database with a valid journal ("hot") judges it by the file: when
 // every page of the change is in the file, the change stands and the journal
-// is removed (a power cut took back the emptying of step 3); when every part of
+// is removed (a power cut took back the voiding of step 3); when every part of
 // every page is either as it was or as the change left it, the old pages are
 // written back and the file is cut to its original length (a cut in step 2);
 // a journal that is not complete and valid is removed (a cut in step 1, the

@@ -2,6 +2,7 @@
 // of a multi-page transaction through the fault-injecting Env.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <functional>
 #include <vector>
@@ -42,7 +43,23 @@ void toyChange(PageChannel& ch) {
   tx.commit();
 }
 
+// A change of more pages than the toy change: the journal it leaves kept is
+// longer than the toy change's, which is then written over its start.
+void widerChange(PageChannel& ch) {
+  WriteTransaction tx(ch);
+  for (std::uint32_t n : {4u, 5u, 9u, 10u}) ch.writePage(n, filled(static_cast<std::uint8_t>(0x10 + n)));
+  for (int i = 0; i < 4; ++i) ch.writePage(ch.allocatePage(), filled(static_cast<std::uint8_t>(0xC0 + i)));
+  tx.commit();
+}
+
 std::string journalOf(const std::string& db) { return PageChannel::journalPath(db); }
+
+// A kept journal between commits: there, its header zeroed.
+bool voided(const std::string& journal) {
+  if (!std::filesystem::exists(journal)) return false;
+  const auto bytes = fileBytes(journal);
+  return bytes.size() >= 48 && std::all_of(bytes.begin(), bytes.begin() + 48, [](std::uint8_t b) { return b == 0; });
+}
 
 // Runs the toy change on a fresh copy under the fault, then reopens with the
 // real Env. Returns whether the fault fired; `endedAfter` tells which state
@@ -392,7 +409,7 @@ class SkipOneFlush final : public EnvWrapper {
 // file, of the journal only, or of the database only): whether some cut
 // leaves the file neither before nor after the change, or loses a change
 // already reported stored. secondChange: the change cut is a connection's
-// second, written into the journal its first one kept.
+// second, written over the start of the longer journal its first one kept.
 bool somePowerCutBreaksTheChange(SkipOneFlush::Flush skip, bool secondChange = false) {
   TempDir dir;
   std::string ref = dir.copy("sales-small.mdb", "ref.mdb");
@@ -401,7 +418,7 @@ bool somePowerCutBreaksTheChange(SkipOneFlush::Flush skip, bool secondChange = f
   {
     OpenDatabaseFile file = openDatabaseFile(Env::system(), ref, false);
     if (secondChange) {
-      toyChange(*file.channel);
+      widerChange(*file.channel);
       before = fileBytes(ref);
     }
     toyChange(*file.channel);
@@ -429,7 +446,7 @@ bool somePowerCutBreaksTheChange(SkipOneFlush::Flush skip, bool secondChange = f
       try {
         OpenDatabaseFile file = openDatabaseFile(env, db, false);
         if (secondChange) {
-          toyChange(*file.channel);
+          widerChange(*file.channel);
           env.setActive(true);
           faults.arm(kind, mode, n);
         }
@@ -472,7 +489,7 @@ TEST(Journal, ALaterCommitNeedsNoFlushOfTheDirectory) {
   EXPECT_TRUE(somePowerCutBreaksTheChange(F::Database, true)) << "the database's flush";
 }
 
-// The journal is kept, empty, while this process holds the lock: a
+// The journal is kept, voided, while this process holds the lock: a
 // connection's later commits flush it and the database only; other
 // connections of the process neither roll it back nor refuse it; a commit
 // that fails removes it, and the next one makes it anew; the last connection
@@ -489,8 +506,7 @@ TEST(Journal, TheKeptJournalLastsAsLongAsTheLock) {
     countingFlushes();
     toyChange(*first.channel);
     EXPECT_EQ(env.syncs(), 3) << "the journal, its directory, the database";
-    ASSERT_TRUE(std::filesystem::exists(journal));
-    EXPECT_EQ(std::filesystem::file_size(journal), 0u);
+    EXPECT_TRUE(voided(journal));
     {
       OpenDatabaseFile second = openDatabaseFile(env, db, false);
       EXPECT_EQ(second.channel->journalRecovery(), JournalRecovery::None);
@@ -499,7 +515,7 @@ TEST(Journal, TheKeptJournalLastsAsLongAsTheLock) {
       EXPECT_EQ(env.syncs(), 2) << "the journal's name is on disk already";
       EXPECT_EQ(recoverDatabase(env, db), JournalRecovery::None);
     }
-    EXPECT_EQ(std::filesystem::file_size(journal), 0u) << "the first connection still holds the lock";
+    EXPECT_TRUE(voided(journal)) << "the first connection still holds the lock";
 
     // Writes of a later commit: the journal's contents, then the database's
     // first page, which fails.
@@ -515,11 +531,17 @@ TEST(Journal, TheKeptJournalLastsAsLongAsTheLock) {
   }
   EXPECT_FALSE(std::filesystem::exists(journal));
 
+  // Left behind empty, or voided with an earlier change's records after
+  // the header.
   const auto bytes = fileBytes(db);
-  writeBytes(journal, {});
-  { OpenDatabaseFile again = openDatabaseFile(Env::system(), db, false); }
-  EXPECT_FALSE(std::filesystem::exists(journal));
-  EXPECT_EQ(fileBytes(db), bytes);
+  std::vector<std::uint8_t> voidedJournal(48 + 2 * 4140, 0x5A);
+  std::fill_n(voidedJournal.begin(), 48, 0);
+  for (const auto& left : {std::vector<std::uint8_t>{}, voidedJournal}) {
+    writeBytes(journal, left);
+    { OpenDatabaseFile again = openDatabaseFile(Env::system(), db, false); }
+    EXPECT_FALSE(std::filesystem::exists(journal));
+    EXPECT_EQ(fileBytes(db), bytes);
+  }
 }
 
 }  // namespace
