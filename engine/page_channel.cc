@@ -9,6 +9,8 @@
 #include <utility>
 #include <vector>
 
+#define XXH_INLINE_ALL
+#include <xxhash.h>
 #include <zlib.h>
 
 #include "engine/error.h"
@@ -40,12 +42,15 @@ void put64(std::span<std::uint8_t> b, std::size_t at, std::uint64_t v) {
 //                      an appended page), eight u32 checksums of the new
 //                      content's 512-byte sectors, u32 checksum of the 4136
 //                      bytes before it
-// The checksums are CRC-32 (zlib's); the header's and the records' start from
-// the salt, a new random value per transaction, so that no part of an earlier
-// journal passes for a part of this one. A journal of the previous version,
-// "PGJRNL02", has the same layout with FNV-1a checksums; it is still read, so
-// that a change interrupted under the previous version is settled alike.
-constexpr std::array<std::uint8_t, 8> kMagic{'P', 'G', 'J', 'R', 'N', 'L', '0', '3'};
+// The checksums are the low 32 bits of XXH3-64; the header's and the
+// records' are seeded with the salt, a new random value per transaction, so
+// that no part of an earlier journal passes for a part of this one. Journals
+// of earlier versions have the same layout: "PGJRNL03" with CRC-32 (zlib's,
+// the salt's four bytes summed first), "PGJRNL02" with FNV-1a; they are still
+// read, so that a change interrupted under an earlier version is settled
+// alike.
+constexpr std::array<std::uint8_t, 8> kMagic{'P', 'G', 'J', 'R', 'N', 'L', '0', '4'};
+constexpr std::array<std::uint8_t, 8> kMagicCrc{'P', 'G', 'J', 'R', 'N', 'L', '0', '3'};
 constexpr std::array<std::uint8_t, 8> kMagicFnv{'P', 'G', 'J', 'R', 'N', 'L', '0', '2'};
 constexpr std::size_t kHeaderSize = 48;
 constexpr std::size_t kSectorSize = 512;
@@ -57,18 +62,30 @@ constexpr std::uint32_t kRecordExisted = 1;
 
 // The checksums of one journal version.
 struct JournalSums {
-  bool fnv = false;  // "PGJRNL02"
+  enum class Kind { Xxh3, Crc /* "PGJRNL03" */, Fnv /* "PGJRNL02" */ };
+  Kind kind = Kind::Xxh3;
 
   // Of a sector of new content.
   std::uint32_t plain(std::span<const std::uint8_t> data) const {
-    return fnv ? fnv1a(data, 2166136261u) : crc(0, data);
+    switch (kind) {
+      case Kind::Xxh3: return static_cast<std::uint32_t>(XXH3_64bits(data.data(), data.size()));
+      case Kind::Crc: return crc(0, data);
+      case Kind::Fnv: break;
+    }
+    return fnv1a(data, 2166136261u);
   }
   // Of the header or a record.
   std::uint32_t salted(std::span<const std::uint8_t> data, std::uint32_t salt) const {
-    if (fnv) return fnv1a(data, 2166136261u ^ salt);
-    std::array<std::uint8_t, 4> seed{};
-    put32(seed, 0, salt);
-    return crc(crc(0, seed), data);
+    switch (kind) {
+      case Kind::Xxh3: return static_cast<std::uint32_t>(XXH3_64bits_withSeed(data.data(), data.size(), salt));
+      case Kind::Crc: {
+        std::array<std::uint8_t, 4> seed{};
+        put32(seed, 0, salt);
+        return crc(crc(0, seed), data);
+      }
+      case Kind::Fnv: break;
+    }
+    return fnv1a(data, 2166136261u ^ salt);
   }
 
  private:
@@ -556,8 +573,10 @@ void PageChannel::recoverJournal() {
   jf->read(0, header);
   const std::uint32_t salt = get32(header, 32);
   JournalSums sums;
-  if (std::equal(kMagicFnv.begin(), kMagicFnv.end(), header.begin()))
-    sums.fnv = true;
+  if (std::equal(kMagicCrc.begin(), kMagicCrc.end(), header.begin()))
+    sums.kind = JournalSums::Kind::Crc;
+  else if (std::equal(kMagicFnv.begin(), kMagicFnv.end(), header.begin()))
+    sums.kind = JournalSums::Kind::Fnv;
   else if (!std::equal(kMagic.begin(), kMagic.end(), header.begin()))
     return discard();
   if (get32(header, 44) != sums.salted(std::span<const std::uint8_t>(header).first(44), salt) ||

@@ -4,7 +4,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 packages=(
-  build-essential cmake ninja-build clang libclang-rt-14-dev zlib1g-dev
+  build-essential cmake ninja-build clang libclang-rt-14-dev zlib1g-dev libxxhash-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev libgl-dev fonts-liberation fonts-liberation2
   mdbtools

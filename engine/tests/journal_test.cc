@@ -5,7 +5,10 @@
 #include <algorithm>
 #include <filesystem>
 #include <functional>
+#include <tuple>
 #include <vector>
+
+#include <zlib.h>
 
 #include "engine/error.h"
 #include "engine/lock.h"
@@ -165,13 +168,11 @@ TEST(Journal, CrashAfterTheDatabaseWritesIsRolledBackOnOpen) {
   EXPECT_FALSE(std::filesystem::exists(journalOf(db)));
 }
 
-// A journal written by the previous version (magic PGJRNL02, FNV-1a
-// checksums, the same layout) is rolled back as well: discarding it as
-// unknown would keep the half-written file.
-TEST(Journal, JournalOfThePreviousVersionIsStillRolledBack) {
+// Journals written by earlier versions (magic PGJRNL03 with CRC-32
+// checksums, PGJRNL02 with FNV-1a, the same layout) are rolled back as well:
+// discarding one as unknown would keep the half-written file.
+TEST(Journal, JournalsOfEarlierVersionsAreStillRolledBack) {
   TempDir dir;
-  std::string db = dir.copy("sales-small.mdb");
-  auto before = fileBytes(db);
   // The change's new pages, from the same change made whole on another copy.
   std::string whole = dir.copy("sales-small.mdb", "whole.mdb");
   {
@@ -179,52 +180,67 @@ TEST(Journal, JournalOfThePreviousVersionIsStillRolledBack) {
     toyChange(ch);
   }
   const std::vector<std::uint8_t> after = fileBytes(whole);
-  FaultEnv env(Env::system());
-  {
-    PageChannel ch(env, db, false);
-    env.arm(FaultEnv::Kind::Write, FaultEnv::Mode::CrashAfter, 5);
-    EXPECT_THROW(toyChange(ch), SimulatedCrash);
-  }
-  std::vector<std::uint8_t> j = fileBytes(journalOf(db));
-  ASSERT_GE(j.size(), 48u);
-  auto get32 = [&j](std::size_t at) {
-    return std::uint32_t{j[at]} | std::uint32_t{j[at + 1]} << 8 | std::uint32_t{j[at + 2]} << 16 |
-           std::uint32_t{j[at + 3]} << 24;
-  };
-  auto put32 = [&j](std::size_t at, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) j[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(v >> (8 * i));
-  };
-  auto fnv = [&j](std::size_t from, std::size_t n, std::uint32_t h) {
-    for (std::size_t i = from; i < from + n; ++i) {
-      h ^= j[i];
+  using Sum = std::function<std::uint32_t(const std::uint8_t*, std::size_t, std::uint32_t salt)>;
+  const Sum fnv = [](const std::uint8_t* p, std::size_t n, std::uint32_t salt) {
+    std::uint32_t h = 2166136261u ^ salt;
+    for (std::size_t i = 0; i < n; ++i) {
+      h ^= p[i];
       h *= 16777619u;
     }
     return h;
   };
-  const std::uint32_t salt = get32(32);
-  j[7] = '2';
-  put32(44, fnv(0, 44, 2166136261u ^ salt));
-  constexpr std::size_t kRecord = 4140;
-  for (std::uint32_t r = 0; r < get32(12); ++r) {
-    const std::size_t at = 48 + r * kRecord;
-    const std::size_t n = get32(at);
-    for (std::size_t k = 0; k < 8; ++k) {
-      std::uint32_t h = 2166136261u;
-      for (std::size_t b = 0; b < 512; ++b) {
-        h ^= after[n * kPageSize + k * 512 + b];
-        h *= 16777619u;
-      }
-      put32(at + 8 + kPageSize + 4 * k, h);
+  const Sum crc = [](const std::uint8_t* p, std::size_t n, std::uint32_t salt) {
+    const std::uint8_t seed[4] = {static_cast<std::uint8_t>(salt), static_cast<std::uint8_t>(salt >> 8),
+                                  static_cast<std::uint8_t>(salt >> 16), static_cast<std::uint8_t>(salt >> 24)};
+    return static_cast<std::uint32_t>(crc32_z(crc32_z(0, seed, 4), p, n));
+  };
+  struct Version {
+    char digit;
+    Sum sum;                                                    // of the header and the records
+    std::function<std::uint32_t(const std::uint8_t*)> sector;  // of 512 bytes of new content
+  };
+  const Version versions[] = {
+      {'3', crc, [](const std::uint8_t* p) { return static_cast<std::uint32_t>(crc32_z(0, p, 512)); }},
+      {'2', fnv, [fnv](const std::uint8_t* p) { return fnv(p, 512, 0); }},
+  };
+  for (const auto& [version, sum, unsalted] : versions) {
+    SCOPED_TRACE(std::string("PGJRNL0") + version);
+    std::string db = dir.copy("sales-small.mdb", std::string("v") + version + ".mdb");
+    auto before = fileBytes(db);
+    FaultEnv env(Env::system());
+    {
+      PageChannel ch(env, db, false);
+      env.arm(FaultEnv::Kind::Write, FaultEnv::Mode::CrashAfter, 5);
+      EXPECT_THROW(toyChange(ch), SimulatedCrash);
     }
-    put32(at + kRecord - 4, fnv(at, kRecord - 4, 2166136261u ^ salt));
+    std::vector<std::uint8_t> j = fileBytes(journalOf(db));
+    ASSERT_GE(j.size(), 48u);
+    auto get32 = [&j](std::size_t at) {
+      return std::uint32_t{j[at]} | std::uint32_t{j[at + 1]} << 8 | std::uint32_t{j[at + 2]} << 16 |
+             std::uint32_t{j[at + 3]} << 24;
+    };
+    auto put32 = [&j](std::size_t at, std::uint32_t v) {
+      for (int i = 0; i < 4; ++i) j[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(v >> (8 * i));
+    };
+    const std::uint32_t salt = get32(32);
+    j[7] = static_cast<std::uint8_t>(version);
+    put32(44, sum(j.data(), 44, salt));
+    constexpr std::size_t kRecord = 4140;
+    for (std::uint32_t r = 0; r < get32(12); ++r) {
+      const std::size_t at = 48 + r * kRecord;
+      const std::size_t n = get32(at);
+      for (std::size_t k = 0; k < 8; ++k)
+        put32(at + 8 + kPageSize + 4 * k, unsalted(&after[n * kPageSize + k * 512]));
+      put32(at + kRecord - 4, sum(j.data() + at, kRecord - 4, salt));
+    }
+    testutil::writeBytes(journalOf(db), j);
+    {
+      PageChannel ch(Env::system(), db, false);
+      EXPECT_EQ(ch.journalRecovery(), JournalRecovery::RolledBack);
+    }
+    EXPECT_TRUE(fileBytes(db) == before);
+    EXPECT_FALSE(std::filesystem::exists(journalOf(db)));
   }
-  testutil::writeBytes(journalOf(db), j);
-  {
-    PageChannel ch(Env::system(), db, false);
-    EXPECT_EQ(ch.journalRecovery(), JournalRecovery::RolledBack);
-  }
-  EXPECT_TRUE(fileBytes(db) == before);
-  EXPECT_FALSE(std::filesystem::exists(journalOf(db)));
 }
 
 TEST(Journal, ReadOnlyOpenOfAHalfWrittenFile) {
