@@ -44,6 +44,16 @@ inline void typeCharacter(MainWindow& window, wchar_t character) {
   pump(window);
 }
 
+// Text typed into a control, focused again before each character: the
+// window's activation, which Wine may deliver some messages after it is
+// shown, moves the focus to the window's first control.
+inline void typeInto(MainWindow& window, HWND control, const std::wstring& text) {
+  for (wchar_t character : text) {
+    if (GetFocus() != control) SetFocus(control);
+    typeCharacter(window, character);
+  }
+}
+
 // Sets or clears the Shift key in the thread's keyboard state.
 inline void holdShift(bool down) {
   BYTE keys[256];

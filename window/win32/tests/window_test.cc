@@ -368,8 +368,7 @@ TEST_F(Win32Window, ViewFollowsTheModelAndEditsGoIntoIt) {
   EnableWindow(control("Frame1"), TRUE);
   ShowWindow(control("Frame1"), SW_SHOW);
   view.show(SW_SHOWNORMAL);
-  SetFocus(control("alanismi"));
-  for (wchar_t c : std::wstring(L"fiyat\u015F")) t::typeCharacter(view, c);
+  t::typeInto(view, control("alanismi"), L"fiyat\u015F");
   EXPECT_EQ(model.alanismi, "fiyatş");
   SendMessageW(control("verituru"), CB_SETCURSEL, 1, 0);
   SendMessageW(view.hwnd(), WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(control("verituru")), CBN_SELCHANGE),
@@ -382,15 +381,14 @@ TEST_F(Win32Window, SinirTakesDigitsAndCommasFromTheKeyboard) {
   ShowWindow(control("Frame1"), SW_SHOW);
   view.show(SW_SHOWNORMAL);
   HWND sinir = control("sinir");
-  SetFocus(sinir);
   SetWindowTextW(sinir, L"");
-  for (wchar_t c : std::wstring(L"1,0")) t::typeCharacter(view, c);
+  t::typeInto(view, sinir, L"1,0");
   EXPECT_EQ(windowText(sinir), "1,0");
-  for (wchar_t c : std::wstring(L"a .-x\u015F\u0130\u011F")) t::typeCharacter(view, c);
-  t::typeCharacter(view, 27);  // Escape
+  t::typeInto(view, sinir, L"a .-x\u015F\u0130\u011F");
+  t::typeInto(view, sinir, std::wstring(1, 27));  // Escape
   EXPECT_EQ(windowText(sinir), "1,0");
   EXPECT_EQ(model.sinir, "1,0");
-  t::typeCharacter(view, 8);  // Backspace
+  t::typeInto(view, sinir, std::wstring(1, 8));  // Backspace
   EXPECT_EQ(windowText(sinir), "1,");
   // Keys typed through the keyboard's own path reach the filter too.
   t::pressKey(view, 'A');
