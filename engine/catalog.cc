@@ -1,5 +1,7 @@
 #include "engine/catalog.h"
 
+#include <algorithm>
+#include <atomic>
 #include <functional>
 #include <optional>
 #include <string>
@@ -44,13 +46,33 @@ struct CatalogLayout {
   std::string key;
 };
 
+std::atomic<std::uint64_t> decodedRows{0};
+
 // The catalog rows that start on one page of the catalog, decoded. They
-// depend on that page, the pages its rows continue on, and the layout.
-std::vector<CatalogEntry> entriesOfPage(PageChannel& channel, const TableDefinition& d,
-                                        const CatalogLayout& layout, std::uint32_t number) {
+// depend on that page, the pages its rows continue on, and the layout. A
+// row stored byte for byte as the one at the same place in previous (the
+// page's rows before a change, in the same layout) is taken from there.
+CatalogPageRows entriesOfPage(PageChannel& channel, const TableDefinition& d, const CatalogLayout& layout,
+                              std::uint32_t number, const CatalogPageRows* previous) {
+  if (previous != nullptr && previous->layoutKey != layout.key) previous = nullptr;
   const auto& cols = d.columns();
-  std::vector<CatalogEntry> entries;
+  CatalogPageRows out{layout.key, {}, {}, {}};
+  std::vector<CatalogEntry>& entries = out.entries;
   scanPageRows(channel, d, number, [&](RowId where, std::span<const std::uint8_t> bytes) {
+    const std::size_t at = entries.size();
+    out.rowBytes.insert(out.rowBytes.end(), bytes.begin(), bytes.end());
+    out.rowEnds.push_back(out.rowBytes.size());
+    if (previous != nullptr && at < previous->entries.size()) {
+      const std::size_t from = at == 0 ? 0 : previous->rowEnds[at - 1];
+      const std::size_t to = previous->rowEnds[at];
+      if (to - from == bytes.size() &&
+          std::equal(bytes.begin(), bytes.end(), previous->rowBytes.begin() + static_cast<std::ptrdiff_t>(from))) {
+        entries.push_back(previous->entries[at]);
+        entries.back().row = where;
+        return true;
+      }
+    }
+    ++decodedRows;
     std::vector<RawValue> v = decodeRow(bytes, cols);
     CatalogEntry e;
     e.row = where;
@@ -68,10 +90,12 @@ std::vector<CatalogEntry> entriesOfPage(PageChannel& channel, const TableDefinit
     entries.push_back(std::move(e));
     return true;
   });
-  return entries;
+  return out;
 }
 
 }  // namespace
+
+std::uint64_t Catalog::rowsDecoded() { return decodedRows.load(); }
 
 Catalog Catalog::read(PageChannel& channel) {
   Catalog cat;
@@ -90,11 +114,11 @@ Catalog Catalog::read(PageChannel& channel) {
   // which settles the rare hash that two layouts share.
   const std::string suffix = " in layout " + std::to_string(std::hash<std::string>{}(layout.key));
   for (std::uint32_t number : *pages) {
-    auto rows = channel.derived<PageEntries>("catalog rows of page " + std::to_string(number) + suffix, [&] {
-      return PageEntries{layout.key, entriesOfPage(channel, d, layout, number)};
-    });
+    auto rows = channel.rederived<CatalogPageRows>(
+        "catalog rows of page " + std::to_string(number) + suffix,
+        [&](const CatalogPageRows* previous) { return entriesOfPage(channel, d, layout, number, previous); });
     if (rows->layoutKey != layout.key)
-      rows = std::make_shared<const PageEntries>(PageEntries{layout.key, entriesOfPage(channel, d, layout, number)});
+      rows = std::make_shared<const CatalogPageRows>(entriesOfPage(channel, d, layout, number, nullptr));
     for (const CatalogEntry& e : rows->entries) cat.entries_.push_back(std::cref(e));
     cat.pages_.push_back(std::move(rows));
   }

@@ -39,10 +39,23 @@ struct CatalogEntry {
   bool isUserTable() const { return type == kObjectTypeTable && (flags & kSystemObjectFlags) == 0; }
 };
 
+// The catalog rows that start on one catalog page, decoded in one layout of
+// the catalog's columns (Catalog::read keeps them in the page cache).
+struct CatalogPageRows {
+  std::string layoutKey;
+  std::vector<CatalogEntry> entries;
+  // Each entry's row as stored, one after the other: rows that a change left
+  // as they were are not decoded again.
+  std::vector<std::uint8_t> rowBytes;
+  std::vector<std::size_t> rowEnds;
+};
+
 class Catalog {
  public:
   // Reads MSysObjects: its definition and its own pages, nothing else.
   static Catalog read(PageChannel& channel);
+  // How many catalog rows this process has decoded (for its tests).
+  static std::uint64_t rowsDecoded();
 
   const TableDefinition& definition() const { return *definition_; }
   // Every object in catalog order.
@@ -56,11 +69,7 @@ class Catalog {
   std::shared_ptr<const TableDefinition> definition_;
   // The decoded rows of each catalog page, shared with the page cache, and
   // every entry of them in order.
-  struct PageEntries {
-    std::string layoutKey;
-    std::vector<CatalogEntry> entries;
-  };
-  std::vector<std::shared_ptr<const PageEntries>> pages_;
+  std::vector<std::shared_ptr<const CatalogPageRows>> pages_;
   std::vector<std::reference_wrapper<const CatalogEntry>> entries_;
 };
 

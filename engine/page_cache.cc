@@ -31,13 +31,15 @@ std::uint64_t PageCache::put(std::uint32_t n, std::shared_ptr<const Page> page) 
   return version;
 }
 
-std::shared_ptr<const void> PageCache::derived(const std::string& key, Sources* sources) {
+std::shared_ptr<const void> PageCache::derived(const std::string& key, Sources* sources,
+                                               std::shared_ptr<const void>* retired) {
   std::lock_guard guard(mutex_);
   auto it = derived_.find(key);
   if (it == derived_.end()) return nullptr;
   for (const auto& [n, version] : it->second.sources) {
     auto page = pages_.find(n);
     if (page == pages_.end() || page->second.version != version) {
+      if (retired != nullptr) *retired = std::move(it->second.value);
       derived_.erase(it);
       return nullptr;
     }

@@ -46,8 +46,10 @@ class PageCache {
   // Pages with the versions a value was decoded from.
   using Sources = std::vector<std::pair<std::uint32_t, std::uint64_t>>;
   // The value kept under key, when each of its pages still has its version;
-  // sources, when given, receives those pages.
-  std::shared_ptr<const void> derived(const std::string& key, Sources* sources = nullptr);
+  // sources, when given, receives those pages. A value found retired is
+  // forgotten, and given to retired when that is given.
+  std::shared_ptr<const void> derived(const std::string& key, Sources* sources = nullptr,
+                                      std::shared_ptr<const void>* retired = nullptr);
   void putDerived(const std::string& key, Sources sources, std::shared_ptr<const void> value);
 
   // The length of the file in bytes, when known.

@@ -241,10 +241,10 @@ void PageChannel::record(std::uint32_t n, std::uint64_t version) {
   for (Recording* r : recordings_) r->sources.emplace_back(n, version);
 }
 
-std::shared_ptr<const void> PageChannel::keptValue(const std::string& key) {
+std::shared_ptr<const void> PageChannel::keptValue(const std::string& key, std::shared_ptr<const void>* retired) {
   if (!keeps()) return nullptr;
   PageCache::Sources sources;
-  std::shared_ptr<const void> kept = cache_->derived(key, recordings_.empty() ? nullptr : &sources);
+  std::shared_ptr<const void> kept = cache_->derived(key, recordings_.empty() ? nullptr : &sources, retired);
   // A value made with this one depends on its pages too.
   if (kept)
     for (const auto& [n, version] : sources) record(n, version);

@@ -110,6 +110,21 @@ class PageChannel {
     keepValue(key, recording, value);
     return value;
   }
+  // As derived(), with make(previous) given the value last kept under key
+  // when a change to its pages retired it (null when there is none): a hint
+  // that lets make decode again only what changed, to be checked against the
+  // pages before anything of it is used.
+  template <class T, class Make>
+  std::shared_ptr<const T> rederived(const std::string& key, Make&& make) {
+    std::shared_ptr<const void> retired;
+    if (std::shared_ptr<const void> kept = keptValue(key, &retired)) return std::static_pointer_cast<const T>(kept);
+    const auto previous = std::static_pointer_cast<const T>(retired);
+    if (!keeps()) return std::make_shared<const T>(make(previous.get()));
+    Recording recording(*this);
+    auto value = std::make_shared<const T>(make(previous.get()));
+    keepValue(key, recording, value);
+    return value;
+  }
 
   // --- write side ---
 
@@ -167,7 +182,7 @@ class PageChannel {
     std::vector<std::pair<std::uint32_t, std::uint64_t>> sources;
   };
   bool keeps() const;
-  std::shared_ptr<const void> keptValue(const std::string& key);
+  std::shared_ptr<const void> keptValue(const std::string& key, std::shared_ptr<const void>* retired = nullptr);
   void keepValue(const std::string& key, Recording& recording, std::shared_ptr<const void> value);
   void record(std::uint32_t n, std::uint64_t version);
   std::vector<Recording*> recordings_;
