@@ -1,6 +1,8 @@
 #include "engine/index_page.h"
 
 #include <algorithm>
+#include <bit>
+#include <span>
 #include <string>
 
 #include "engine/error.h"
@@ -40,29 +42,37 @@ IndexPage IndexPage::decode(const Page& page, std::uint32_t number) {
 
   const std::size_t minimum = 1 + kRowPointerSize + (p.leaf ? 0 : kChildPointerSize);
   std::size_t last = 0;  // stored bytes of the entries before the current one
-  IndexEntry prefix;     // the first `storedPrefix` bytes of the first entry
-  for (std::size_t bit = 0; bit < kMaskSize * 8; ++bit) {
-    if (!((page[kMaskOffset + bit / 8] >> (bit % 8)) & 1)) continue;
-    const std::size_t end = bit;  // this entry ends `end` bytes after kEntryStart
-    if (end > kEntrySpace) throw Error(where + ": its entry mask points past the page");
-    auto from = page.begin() + static_cast<std::ptrdiff_t>(kEntryStart + last);
-    auto to = page.begin() + static_cast<std::ptrdiff_t>(kEntryStart + end);
-    IndexEntry e;
-    if (p.entries.empty()) {
-      if (p.storedPrefix > end) throw Error(where + ": its prefix is longer than its first entry");
-      prefix.assign(from, from + p.storedPrefix);
-    } else {
-      e = prefix;
+  std::size_t count = 0;
+  for (std::size_t i = 0; i < kMaskSize; ++i) count += static_cast<std::size_t>(std::popcount(page[kMaskOffset + i]));
+  p.entries.reserve(count);
+  if (!p.leaf) p.children.reserve(count);
+  std::span<const std::uint8_t> prefix;  // the first `storedPrefix` bytes of the first entry
+  // The mask a byte at a time, each set bit in turn: an entry ends there.
+  for (std::size_t byte = 0; byte < kMaskSize; ++byte) {
+    for (unsigned bits = page[kMaskOffset + byte]; bits != 0; bits &= bits - 1) {
+      const std::size_t end = byte * 8 + static_cast<std::size_t>(std::countr_zero(bits));
+      if (end > kEntrySpace) throw Error(where + ": its entry mask points past the page");
+      auto from = page.begin() + static_cast<std::ptrdiff_t>(kEntryStart + last);
+      auto to = page.begin() + static_cast<std::ptrdiff_t>(kEntryStart + end);
+      IndexEntry e;
+      if (p.entries.empty()) {
+        if (p.storedPrefix > end) throw Error(where + ": its prefix is longer than its first entry");
+        prefix = std::span<const std::uint8_t>(&*from, p.storedPrefix);
+        e.assign(from, to);
+      } else {
+        e.reserve(prefix.size() + (end - last));
+        e.assign(prefix.begin(), prefix.end());
+        e.insert(e.end(), from, to);
+      }
+      if (e.size() < minimum)
+        throw Error(where + ": an entry of " + std::to_string(e.size()) + " bytes is too short");
+      if (!p.leaf) {
+        p.children.push_back(getBigEndian32(std::span<const std::uint8_t>(e).last(kChildPointerSize)));
+        e.resize(e.size() - kChildPointerSize);
+      }
+      p.entries.push_back(std::move(e));
+      last = end;
     }
-    e.insert(e.end(), from, to);
-    if (e.size() < minimum)
-      throw Error(where + ": an entry of " + std::to_string(e.size()) + " bytes is too short");
-    if (!p.leaf) {
-      p.children.push_back(getBigEndian32(std::span<const std::uint8_t>(e).last(kChildPointerSize)));
-      e.resize(e.size() - kChildPointerSize);
-    }
-    p.entries.push_back(std::move(e));
-    last = end;
   }
   p.storedBytes = last;
   return p;
