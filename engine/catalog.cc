@@ -99,41 +99,47 @@ std::uint64_t Catalog::rowsDecoded() { return decodedRows.load(); }
 
 Catalog Catalog::read(PageChannel& channel) {
   Catalog cat;
-  cat.definition_ = TableDefinition::shared(channel, kCatalogPage);
-  const TableDefinition& d = *cat.definition_;
-  // Each page's rows are decoded once for this process's connections while
-  // the page (and any page its rows continue on) stays as it is: a change
-  // rewrites a page or two of a catalog of many. The definition's page
-  // changes with every row added (its row count), so the rows are kept by the
-  // layout of its columns instead of by that page.
-  const CatalogLayout layout(d);
-  const auto pages = channel.derived<std::vector<std::uint32_t>>("catalog pages", [&] {
-    return UsageMap::read(channel, TableDefinition::shared(channel, kCatalogPage)->ownedPages()).pages();
+  // Kept whole while every page it was read from stays as it is: a change's
+  // look-up and the change itself read the same catalog.
+  cat.state_ = channel.derived<State>("catalog", [&] {
+    State state;
+    state.definition = TableDefinition::shared(channel, kCatalogPage);
+    const TableDefinition& d = *state.definition;
+    // Each page's rows are decoded once for this process's connections while
+    // the page (and any page its rows continue on) stays as it is: a change
+    // rewrites a page or two of a catalog of many. The definition's page
+    // changes with every row added (its row count), so the rows are kept by
+    // the layout of its columns instead of by that page.
+    const CatalogLayout layout(d);
+    const auto pages = channel.derived<std::vector<std::uint32_t>>("catalog pages", [&] {
+      return UsageMap::read(channel, TableDefinition::shared(channel, kCatalogPage)->ownedPages()).pages();
+    });
+    // Keys carry a hash of the layout; the value carries the layout itself,
+    // which settles the rare hash that two layouts share.
+    const std::string suffix = " in layout " + std::to_string(std::hash<std::string>{}(layout.key));
+    for (std::uint32_t number : *pages) {
+      auto rows = channel.rederived<CatalogPageRows>(
+          "catalog rows of page " + std::to_string(number) + suffix,
+          [&](const CatalogPageRows* previous) { return entriesOfPage(channel, d, layout, number, previous); });
+      if (rows->layoutKey != layout.key)
+        rows = std::make_shared<const CatalogPageRows>(entriesOfPage(channel, d, layout, number, nullptr));
+      for (const CatalogEntry& e : rows->entries) state.entries.push_back(std::cref(e));
+      state.pages.push_back(std::move(rows));
+    }
+    return state;
   });
-  // Keys carry a hash of the layout; the value carries the layout itself,
-  // which settles the rare hash that two layouts share.
-  const std::string suffix = " in layout " + std::to_string(std::hash<std::string>{}(layout.key));
-  for (std::uint32_t number : *pages) {
-    auto rows = channel.rederived<CatalogPageRows>(
-        "catalog rows of page " + std::to_string(number) + suffix,
-        [&](const CatalogPageRows* previous) { return entriesOfPage(channel, d, layout, number, previous); });
-    if (rows->layoutKey != layout.key)
-      rows = std::make_shared<const CatalogPageRows>(entriesOfPage(channel, d, layout, number, nullptr));
-    for (const CatalogEntry& e : rows->entries) cat.entries_.push_back(std::cref(e));
-    cat.pages_.push_back(std::move(rows));
-  }
   return cat;
 }
 
 std::vector<const CatalogEntry*> Catalog::userTables() const {
   std::vector<const CatalogEntry*> out;
-  for (const CatalogEntry& e : entries_)
+  for (const CatalogEntry& e : state_->entries)
     if (e.isUserTable()) out.push_back(&e);
   return out;
 }
 
 const CatalogEntry* Catalog::findUserTable(std::string_view name) const {
-  for (const CatalogEntry& e : entries_)
+  for (const CatalogEntry& e : state_->entries)
     if (e.isUserTable() && caseInsensitiveEqual(e.name, name)) return &e;
   return nullptr;
 }

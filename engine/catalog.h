@@ -57,20 +57,24 @@ class Catalog {
   // How many catalog rows this process has decoded (for its tests).
   static std::uint64_t rowsDecoded();
 
-  const TableDefinition& definition() const { return *definition_; }
+  const TableDefinition& definition() const { return *state_->definition; }
   // Every object in catalog order.
-  const std::vector<std::reference_wrapper<const CatalogEntry>>& entries() const { return entries_; }
+  const std::vector<std::reference_wrapper<const CatalogEntry>>& entries() const { return state_->entries; }
   // User tables in catalog order.
   std::vector<const CatalogEntry*> userTables() const;
   // The user table of that name, letter case ignored; null when none.
   const CatalogEntry* findUserTable(std::string_view name) const;
 
  private:
-  std::shared_ptr<const TableDefinition> definition_;
-  // The decoded rows of each catalog page, shared with the page cache, and
-  // every entry of them in order.
-  std::vector<std::shared_ptr<const CatalogPageRows>> pages_;
-  std::vector<std::reference_wrapper<const CatalogEntry>> entries_;
+  // What read() found, kept in the page cache as one value while none of
+  // the catalog's pages changes: the definition, the decoded rows of each
+  // catalog page, and every entry of them in order.
+  struct State {
+    std::shared_ptr<const TableDefinition> definition;
+    std::vector<std::shared_ptr<const CatalogPageRows>> pages;
+    std::vector<std::reference_wrapper<const CatalogEntry>> entries;
+  };
+  std::shared_ptr<const State> state_ = std::make_shared<const State>();
 };
 
 }  // namespace engine

@@ -42,10 +42,6 @@ IndexPage IndexPage::decode(const Page& page, std::uint32_t number) {
 
   const std::size_t minimum = 1 + kRowPointerSize + (p.leaf ? 0 : kChildPointerSize);
   std::size_t last = 0;  // stored bytes of the entries before the current one
-  std::size_t count = 0;
-  for (std::size_t i = 0; i < kMaskSize; ++i) count += static_cast<std::size_t>(std::popcount(page[kMaskOffset + i]));
-  p.entries.reserve(count);
-  if (!p.leaf) p.children.reserve(count);
   std::span<const std::uint8_t> prefix;  // the first `storedPrefix` bytes of the first entry
   // The mask a byte at a time, each set bit in turn: an entry ends there.
   for (std::size_t byte = 0; byte < kMaskSize; ++byte) {
