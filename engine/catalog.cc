@@ -73,20 +73,24 @@ CatalogPageRows entriesOfPage(PageChannel& channel, const TableDefinition& d, co
       }
     }
     ++decodedRows;
-    std::vector<RawValue> v = decodeRow(bytes, cols);
+    RowValues values(bytes);
     CatalogEntry e;
     e.row = where;
-    auto i32 = [&v](std::size_t i) -> std::int32_t {
-      if (v[i].isNull()) return 0;
-      return ByteReader(v[i].bytes, "catalog value").i32(0);
+    auto i32 = [&](std::size_t i) -> std::int32_t {
+      const RawValue v = values.value(cols[i]);
+      if (v.isNull()) return 0;
+      return ByteReader(v.bytes, "catalog value").i32(0);
     };
     e.id = i32(layout.id);
     e.parentId = i32(layout.parentId);
     e.flags = static_cast<std::uint32_t>(i32(layout.flags));
-    if (!v[layout.type].isNull()) e.type = ByteReader(v[layout.type].bytes, "catalog value").i16(0);
-    if (!v[layout.name].isNull()) e.name = decodeTextValue(v[layout.name].bytes);
-    if (layout.lvProp && !v[*layout.lvProp].isNull())
-      e.lvProp.assign(v[*layout.lvProp].bytes.begin(), v[*layout.lvProp].bytes.end());
+    if (const RawValue type = values.value(cols[layout.type]); !type.isNull())
+      e.type = ByteReader(type.bytes, "catalog value").i16(0);
+    if (const RawValue name = values.value(cols[layout.name]); !name.isNull()) e.name = decodeTextValue(name.bytes);
+    if (layout.lvProp) {
+      const RawValue lv = values.value(cols[*layout.lvProp]);
+      if (!lv.isNull()) e.lvProp.assign(lv.bytes.begin(), lv.bytes.end());
+    }
     entries.push_back(std::move(e));
     return true;
   });

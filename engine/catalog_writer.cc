@@ -69,11 +69,17 @@ std::vector<AccessEntry> accessEntries(PageChannel& channel, const TableDefiniti
   std::size_t oi = columnIndex(aces, "ObjectId"), si = columnIndex(aces, "SID"),
               ai = columnIndex(aces, "ACM");
   std::vector<AccessEntry> out;
+  const Column& objectColumn = aces.columns()[oi];
+  const Column& sidColumn = aces.columns()[si];
+  const Column& rightsColumn = aces.columns()[ai];
+  // The object first: the other columns are read only for its own rows.
   scanRows(channel, aces, [&](RowId, std::span<const std::uint8_t> bytes) {
-    auto v = decodeRow(bytes, aces.columns());
-    if (v[oi].isNull() || v[ai].isNull() || v[si].isNull()) return true;
-    if (ByteReader(v[oi].bytes, "ACE").i32(0) != objectId) return true;
-    out.push_back({{v[si].bytes.begin(), v[si].bytes.end()}, ByteReader(v[ai].bytes, "ACE").u32(0)});
+    RowValues values(bytes);
+    const RawValue object = values.value(objectColumn);
+    if (object.isNull() || ByteReader(object.bytes, "ACE").i32(0) != objectId) return true;
+    const RawValue sid = values.value(sidColumn), rights = values.value(rightsColumn);
+    if (sid.isNull() || rights.isNull()) return true;
+    out.push_back({{sid.bytes.begin(), sid.bytes.end()}, ByteReader(rights.bytes, "ACE").u32(0)});
     return true;
   });
   return out;

@@ -1,6 +1,5 @@
 #include "engine/row.h"
 
-#include <optional>
 #include <string>
 
 #include "engine/byte_reader.h"
@@ -8,73 +7,71 @@
 
 namespace engine {
 
-std::vector<RawValue> decodeRow(std::span<const std::uint8_t> row,
-                                const std::vector<Column>& columns) {
+RowValues::RowValues(std::span<const std::uint8_t> row) : row_(row) {
   ByteReader r(row, "row");
-  std::size_t columnCount = r.u16(0);
-  std::size_t maskSize = (columnCount + 7) / 8;
+  columnCount_ = r.u16(0);
+  const std::size_t maskSize = (columnCount_ + 7) / 8;
   if (2 + maskSize > row.size())
     throw Error("row of " + std::to_string(row.size()) + " bytes cannot hold the null mask of " +
-                std::to_string(columnCount) + " columns");
-  std::size_t maskStart = row.size() - maskSize;
-  auto present = [&](std::uint16_t number) {
-    if (number >= columnCount) return false;
-    return (row[maskStart + number / 8] & (1u << (number % 8))) != 0;
-  };
+                std::to_string(columnCount_) + " columns");
+  maskStart_ = row.size() - maskSize;
+}
 
-  // The variable part, read only when a variable value is present.
-  struct VarTable {
-    std::size_t count = 0;
-    std::size_t countPos = 0;
-  };
-  std::optional<VarTable> vars;
-  auto varTable = [&]() -> const VarTable& {
-    if (!vars) {
-      if (maskStart < 4) throw Error("row too short for its variable-length part");
-      VarTable t;
-      t.countPos = maskStart - 2;
-      t.count = r.u16(t.countPos);
-      // count offsets plus the end offset, before the count.
-      if (t.countPos < 2 * (t.count + 1) + 2)
-        throw Error("row's variable-length table does not fit the row");
-      vars = t;
-    }
-    return *vars;
-  };
+bool RowValues::present(std::uint16_t number) const {
+  if (number >= columnCount_) return false;
+  return (row_[maskStart_ + number / 8] & (1u << (number % 8))) != 0;
+}
 
-  std::vector<RawValue> out(columns.size());
-  for (std::size_t i = 0; i < columns.size(); ++i) {
-    const Column& c = columns[i];
-    RawValue& v = out[i];
-    bool set = present(c.number);
-    if (c.isBoolean()) {
-      v.kind = RawValue::Kind::Boolean;
-      v.boolean = set;
-      continue;
-    }
-    if (!set) continue;
-    if (c.fixedLength()) {
-      std::size_t size = fixedValueSize(c);
-      std::size_t start = 2 + std::size_t{c.fixedOffset};
-      if (start + size > maskStart)
-        throw Error("column '" + c.name + "' lies outside its row");
-      v.kind = RawValue::Kind::Bytes;
-      v.bytes = row.subspan(start, size);
-      continue;
-    }
-    const VarTable& t = varTable();
-    if (c.varIndex >= t.count) continue;  // column added after the row was written
-    std::size_t startPos = t.countPos - 2 * (std::size_t{c.varIndex} + 1);
-    std::size_t endPos = startPos - 2;  // the next entry, or the end offset
-    std::size_t start = r.u16(startPos);
-    std::size_t end = r.u16(endPos);
-    std::size_t limit = t.countPos - 2 * (t.count + 1);  // where the end offset lies
-    if (start < 2 || start > end || end > limit)
-      throw Error("column '" + c.name + "' has bad offsets " + std::to_string(start) + ".." +
-                  std::to_string(end) + " in a row of " + std::to_string(row.size()) + " bytes");
-    v.kind = RawValue::Kind::Bytes;
-    v.bytes = row.subspan(start, end - start);
+// The variable part, read only when a variable value is present.
+void RowValues::readVarTable() {
+  if (varsRead_) return;
+  if (maskStart_ < 4) throw Error("row too short for its variable-length part");
+  ByteReader r(row_, "row");
+  varCountPos_ = maskStart_ - 2;
+  varCount_ = r.u16(varCountPos_);
+  // count offsets plus the end offset, before the count.
+  if (varCountPos_ < 2 * (varCount_ + 1) + 2) throw Error("row's variable-length table does not fit the row");
+  varsRead_ = true;
+}
+
+RawValue RowValues::value(const Column& c) {
+  RawValue v;
+  const bool set = present(c.number);
+  if (c.isBoolean()) {
+    v.kind = RawValue::Kind::Boolean;
+    v.boolean = set;
+    return v;
   }
+  if (!set) return v;
+  if (c.fixedLength()) {
+    std::size_t size = fixedValueSize(c);
+    std::size_t start = 2 + std::size_t{c.fixedOffset};
+    if (start + size > maskStart_) throw Error("column '" + c.name + "' lies outside its row");
+    v.kind = RawValue::Kind::Bytes;
+    v.bytes = row_.subspan(start, size);
+    return v;
+  }
+  readVarTable();
+  if (c.varIndex >= varCount_) return v;  // column added after the row was written
+  ByteReader r(row_, "row");
+  std::size_t startPos = varCountPos_ - 2 * (std::size_t{c.varIndex} + 1);
+  std::size_t endPos = startPos - 2;  // the next entry, or the end offset
+  std::size_t start = r.u16(startPos);
+  std::size_t end = r.u16(endPos);
+  std::size_t limit = varCountPos_ - 2 * (varCount_ + 1);  // where the end offset lies
+  if (start < 2 || start > end || end > limit)
+    throw Error("column '" + c.name + "' has bad offsets " + std::to_string(start) + ".." + std::to_string(end) +
+                " in a row of " + std::to_string(row_.size()) + " bytes");
+  v.kind = RawValue::Kind::Bytes;
+  v.bytes = row_.subspan(start, end - start);
+  return v;
+}
+
+std::vector<RawValue> decodeRow(std::span<const std::uint8_t> row, const std::vector<Column>& columns) {
+  RowValues values(row);
+  std::vector<RawValue> out;
+  out.reserve(columns.size());
+  for (const Column& c : columns) out.push_back(values.value(c));
   return out;
 }
 

@@ -28,6 +28,27 @@ struct RawValue {
   bool isNull() const { return kind == Kind::Null; }
 };
 
+// The values of one row, read column by column as they are asked for: a
+// reader that needs a few columns of many rows decodes no others. The spans
+// point into `row`, which must outlive them. The row's null mask is checked
+// at once, its variable-length table when a variable value is first asked
+// for; a value that lies outside the row is an Error.
+class RowValues {
+ public:
+  explicit RowValues(std::span<const std::uint8_t> row);
+  RawValue value(const Column& column);
+
+ private:
+  bool present(std::uint16_t number) const;
+  void readVarTable();
+  std::span<const std::uint8_t> row_;
+  std::size_t columnCount_ = 0;
+  std::size_t maskStart_ = 0;
+  bool varsRead_ = false;
+  std::size_t varCount_ = 0;
+  std::size_t varCountPos_ = 0;
+};
+
 // One value per column, in the order of `columns`. The spans point into
 // `row`, which must outlive them. A value that lies outside the row is an
 // Error.
