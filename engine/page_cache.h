@@ -12,10 +12,12 @@
 // of a large table keeps memory flat. Safe to share between threads.
 //
 // Beside the pages it keeps values decoded from them (a table definition,
-// the catalog rows of one page): each is kept with the pages it was decoded
-// from and their versions, and is given out only while every one of those
-// pages is still cached with the same version. Every put gives the page a new
-// version, so a commit that changes one of the pages retires the value.
+// the catalog rows of one page, the catalog as a whole): each is kept with
+// the pages it was decoded from and their versions, and is given out only
+// while every one of those pages is still cached with the same version.
+// Every put gives the page a new version, so a commit that changes one of the
+// pages retires the value; a retired value may still serve the next decoding
+// as a hint (PageChannel::rederived), checked against the pages.
 #pragma once
 
 #include <cstdint>
