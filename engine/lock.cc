@@ -105,9 +105,10 @@ OpenDatabaseFile openDatabaseFile(Env& env, const std::string& dbPath, bool read
   out.lock = DatabaseLock::acquire(env, dbPath, !readOnly);
   if (!out.lock->held() && env.exists(PageChannel::journalPath(dbPath)))
     throw Error("the database '" + dbPath + "' is in use by another program, which is changing it");
+  std::unique_ptr<File> file;
   if (!readOnly) {
     try {
-      env.open(dbPath, OpenMode::ReadWrite);
+      file = env.open(dbPath, OpenMode::ReadWrite);
     } catch (const Error&) {
       // Windows: another program that opened the file since our check keeps
       // us out by its share mode.
@@ -116,7 +117,9 @@ OpenDatabaseFile openDatabaseFile(Env& env, const std::string& dbPath, bool read
       throw Error("the database '" + dbPath + "' is read-only and cannot be changed");
     }
   }
-  out.channel = std::make_unique<PageChannel>(env, dbPath, readOnly, out.lock->pageCache());
+  // The file opened for writing above is the channel's.
+  out.channel = file ? std::make_unique<PageChannel>(env, dbPath, std::move(file), false, out.lock->pageCache())
+                     : std::make_unique<PageChannel>(env, dbPath, readOnly, out.lock->pageCache());
   return out;
 }
 

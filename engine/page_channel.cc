@@ -166,11 +166,13 @@ void setBit(Page& page, std::size_t bitsAt, std::uint32_t bit) {
 }  // namespace
 
 PageChannel::PageChannel(Env& env, std::string path, bool readOnly, std::shared_ptr<PageCache> cache)
-    : env_(env),
-      path_(std::move(path)),
-      readOnly_(readOnly),
-      file_(env_.open(path_, readOnly ? OpenMode::ReadOnly : OpenMode::ReadWrite)),
-      cache_(std::move(cache)) {
+    : PageChannel(env, path, env.open(path, readOnly ? OpenMode::ReadOnly : OpenMode::ReadWrite), readOnly,
+                  std::move(cache)) {}
+
+PageChannel::PageChannel(Env& env, std::string path, std::unique_ptr<File> file, bool readOnly,
+                         std::shared_ptr<PageCache> cache)
+    : env_(env), path_(std::move(path)), readOnly_(readOnly), file_(std::move(file)), cache_(std::move(cache)) {
+  if (!file_) throw Error("no file given for the database '" + path_ + "'");
   try {
     recoverJournal();
   } catch (...) {

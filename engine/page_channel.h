@@ -71,6 +71,10 @@ class PageChannel {
   // Opens the file; readOnly opens it without write access. A hot journal is
   // rolled back first (see above). cache: see Reading above; may be null.
   PageChannel(Env& env, std::string path, bool readOnly, std::shared_ptr<PageCache> cache = nullptr);
+  // The same over the database file opened already (for writing unless
+  // readOnly), by env, at path.
+  PageChannel(Env& env, std::string path, std::unique_ptr<File> file, bool readOnly,
+              std::shared_ptr<PageCache> cache = nullptr);
   // Drops a transaction that was not committed (nothing was written to the
   // database by it).
   ~PageChannel();
