@@ -14,8 +14,9 @@ struct DatabaseLock::Entry {
       : env(e), lockPath(std::move(path)), journalPath(std::move(journal)), lock(std::move(l)) {}
   ~Entry() {
     // Removed while our exclusive lock still stands, so never while another
-    // process holds the lock file. The journal kept between commits is empty:
-    // should its removal be lost or fail, the next open removes it.
+    // process holds the lock file. The journal kept between commits is voided
+    // (its header zeroed): should its removal be lost or fail, the next open
+    // removes it.
     try {
       if (cache->journalKept()) env.remove(journalPath);
     } catch (...) {
@@ -105,8 +106,11 @@ OpenDatabaseFile openDatabaseFile(Env& env, const std::string& dbPath, bool read
   out.lock = DatabaseLock::acquire(env, dbPath, !readOnly);
   if (!out.lock->held() && env.exists(PageChannel::journalPath(dbPath)))
     throw Error("the database '" + dbPath + "' is in use by another program, which is changing it");
+  // Opened once, here, and given to the channel.
   std::unique_ptr<File> file;
-  if (!readOnly) {
+  if (readOnly) {
+    file = env.open(dbPath, OpenMode::ReadOnly);
+  } else {
     try {
       file = env.open(dbPath, OpenMode::ReadWrite);
     } catch (const Error&) {
@@ -117,9 +121,7 @@ OpenDatabaseFile openDatabaseFile(Env& env, const std::string& dbPath, bool read
       throw Error("the database '" + dbPath + "' is read-only and cannot be changed");
     }
   }
-  // The file opened for writing above is the channel's.
-  out.channel = file ? std::make_unique<PageChannel>(env, dbPath, std::move(file), false, out.lock->pageCache())
-                     : std::make_unique<PageChannel>(env, dbPath, readOnly, out.lock->pageCache());
+  out.channel = std::make_unique<PageChannel>(env, dbPath, std::move(file), readOnly, out.lock->pageCache());
   return out;
 }
 

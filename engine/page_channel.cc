@@ -548,7 +548,7 @@ void PageChannel::commit() {
 
 void PageChannel::recoverJournal() {
   const std::string journal = journalPath(path_);
-  // The journal this process's connections keep between commits is empty
+  // The journal this process's connections keep between commits is voided
   // and theirs; a journal of an interrupted change outlives no process.
   if (cache_ && cache_->journalKept()) return;
   if (!env_.exists(journal)) return;

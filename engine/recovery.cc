@@ -15,8 +15,8 @@ JournalRecovery recoverDatabase(Env& env, const std::string& dbPath) {
     // Opening for writing takes the lock and rolls the journal back.
     OpenDatabaseFile file = openDatabaseFile(env, dbPath, false);
     done = file.channel->journalRecovery();
-    // Or the journal is the one this process's open connections keep, empty,
-    // between their commits.
+    // Or the journal is the one this process's open connections keep,
+    // voided, between their commits.
     kept = file.lock->journalKept();
   } catch (const Error& e) {
     throw Error("the interrupted change to '" + dbPath + "' cannot be rolled back: " + e.what());

@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <filesystem>
 #include <functional>
-#include <tuple>
 #include <vector>
 
 #include <zlib.h>

@@ -34,6 +34,7 @@
 #include <memory>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/engine.h"
@@ -135,6 +136,15 @@ long peakKiB() {
   return -1;
 }
 
+// This process's processor time so far, in user mode and in the kernel (the
+// system calls, the flushes' work included), in seconds.
+std::pair<double, double> processorSeconds() {
+  rusage self{};
+  getrusage(RUSAGE_SELF, &self);
+  auto secondsOf = [](const timeval& t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6; };
+  return {secondsOf(self.ru_utime), secondsOf(self.ru_stime)};
+}
+
 // Child: runs the update run over the database named in dir/PLX.dll and
 // prints "seconds pageReads userDataPageReads peakKiB ok cpuSeconds flushes
 // changes userSeconds pageWrites" (changes: the operations that changed
@@ -165,21 +175,11 @@ int updateRunChild(const std::string& dir, const std::string& db) {
   model.backupFlag = 1;
   SilentMessages messages;
   schema::Context ctx{model, messages, *engine, dir};
-  // Processor time in user mode and in the kernel (the system calls, the
-  // flushes' work included), in seconds.
-  auto cpuSeconds = [] {
-    rusage self{};
-    getrusage(RUSAGE_SELF, &self);
-    auto secondsOf = [](const timeval& t) {
-      return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
-    };
-    return std::pair{secondsOf(self.ru_utime), secondsOf(self.ru_stime)};
-  };
-  const auto cpuBefore = cpuSeconds();
+  const auto cpuBefore = processorSeconds();
   const auto start = std::chrono::steady_clock::now();
   schema::basla(ctx);
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  const auto cpuAfter = cpuSeconds();
+  const auto cpuAfter = processorSeconds();
   const double user = cpuAfter.first - cpuBefore.first;
   const double cpu = user + cpuAfter.second - cpuBefore.second;
   const bool ok = model.say == std::array<std::string, 6>{"2", "30", "0", "0", "0", "0"};
@@ -209,15 +209,7 @@ int commitFloorChild(const std::string& dir, int times) {
   journal->write(0, journalBody);
   journal->sync();
   env.syncDirectory(dir);
-  auto cpuSeconds = [] {
-    rusage self{};
-    getrusage(RUSAGE_SELF, &self);
-    auto secondsOf = [](const timeval& t) {
-      return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
-    };
-    return std::pair{secondsOf(self.ru_utime) + secondsOf(self.ru_stime), secondsOf(self.ru_utime)};
-  };
-  const auto before = cpuSeconds();
+  const auto before = processorSeconds();
   for (int i = 0; i < times; ++i) {
     journalBody[0] = static_cast<std::uint8_t>(i);
     journal->write(0, journalBody);
@@ -226,8 +218,9 @@ int commitFloorChild(const std::string& dir, int times) {
     db->sync();
     journal->write(0, std::vector<std::uint8_t>(48, 0));
   }
-  const auto after = cpuSeconds();
-  std::printf("%.9f %.9f\n", (after.first - before.first) / times, (after.second - before.second) / times);
+  const auto after = processorSeconds();
+  const double user = after.first - before.first, kernel = after.second - before.second;
+  std::printf("%.9f %.9f\n", (user + kernel) / times, user / times);
   journal.reset();
   db.reset();
   env.remove(journalPath);
