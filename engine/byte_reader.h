@@ -27,11 +27,11 @@ class ByteReader {
   bool contains(std::size_t offset, std::size_t length) const {
     return offset <= data_.size() && length <= data_.size() - offset;
   }
+  // Inline, so that every read costs one comparison; the error is built out
+  // of line.
   void require(std::size_t offset, std::size_t length) const {
-    if (!contains(offset, length))
-      throw Error((literal_ != nullptr ? std::string(literal_) : owned_) + ": " + std::to_string(length) + " bytes at offset " +
-                  std::to_string(offset) + " lie outside its " +
-                  std::to_string(data_.size()) + " bytes");
+    if (!contains(offset, length)) [[unlikely]]
+      outside(offset, length);
   }
 
   std::span<const std::uint8_t> bytes(std::size_t offset, std::size_t length) const {
@@ -66,6 +66,8 @@ class ByteReader {
   }
 
  private:
+  [[noreturn]] void outside(std::size_t offset, std::size_t length) const;
+
   std::span<const std::uint8_t> data_;
   const char* literal_ = nullptr;
   std::string owned_;
