@@ -257,7 +257,12 @@ void PageChannel::keepValue(const std::string& key, Recording& recording, std::s
   // A transaction begun while the value was made would have fed it pages
   // that are not the file's yet.
   if (!keeps()) return;
-  cache_->putDerived(key, recording.sources, std::move(value));
+  // A page read many times over (rows that continue on one page) is checked
+  // once when the value is next looked up.
+  PageCache::Sources sources = std::move(recording.sources);
+  std::sort(sources.begin(), sources.end());
+  sources.erase(std::unique(sources.begin(), sources.end()), sources.end());
+  cache_->putDerived(key, std::move(sources), std::move(value));
 }
 
 // --- transactions ---
