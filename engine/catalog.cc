@@ -57,7 +57,7 @@ CatalogPageRows entriesOfPage(PageChannel& channel, const TableDefinition& d, co
   if (previous != nullptr && previous->layoutKey != layout.key) previous = nullptr;
   const auto& cols = d.columns();
   CatalogPageRows out{layout.key, {}, {}, {}};
-  std::vector<CatalogEntry>& entries = out.entries;
+  std::vector<std::shared_ptr<const CatalogEntry>>& entries = out.entries;
   scanPageRows(channel, d, number, [&](RowId where, std::span<const std::uint8_t> bytes) {
     const std::size_t at = entries.size();
     out.rowBytes.insert(out.rowBytes.end(), bytes.begin(), bytes.end());
@@ -67,8 +67,14 @@ CatalogPageRows entriesOfPage(PageChannel& channel, const TableDefinition& d, co
       const std::size_t to = previous->rowEnds[at];
       if (to - from == bytes.size() &&
           std::equal(bytes.begin(), bytes.end(), previous->rowBytes.begin() + static_cast<std::ptrdiff_t>(from))) {
-        entries.push_back(previous->entries[at]);
-        entries.back().row = where;
+        const std::shared_ptr<const CatalogEntry>& same = previous->entries[at];
+        if (same->row == where) {
+          entries.push_back(same);
+        } else {
+          auto moved = std::make_shared<CatalogEntry>(*same);
+          moved->row = where;
+          entries.push_back(std::move(moved));
+        }
         return true;
       }
     }
@@ -91,7 +97,7 @@ CatalogPageRows entriesOfPage(PageChannel& channel, const TableDefinition& d, co
       const RawValue lv = values.value(cols[*layout.lvProp]);
       if (!lv.isNull()) e.lvProp.assign(lv.bytes.begin(), lv.bytes.end());
     }
-    entries.push_back(std::move(e));
+    entries.push_back(std::make_shared<const CatalogEntry>(std::move(e)));
     return true;
   });
   return out;
@@ -127,7 +133,7 @@ Catalog Catalog::read(PageChannel& channel) {
           [&](const CatalogPageRows* previous) { return entriesOfPage(channel, d, layout, number, previous); });
       if (rows->layoutKey != layout.key)
         rows = std::make_shared<const CatalogPageRows>(entriesOfPage(channel, d, layout, number, nullptr));
-      for (const CatalogEntry& e : rows->entries) state.entries.push_back(std::cref(e));
+      for (const auto& e : rows->entries) state.entries.push_back(std::cref(*e));
       state.pages.push_back(std::move(rows));
     }
     return state;

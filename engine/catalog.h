@@ -43,7 +43,8 @@ struct CatalogEntry {
 // the catalog's columns (Catalog::read keeps them in the page cache).
 struct CatalogPageRows {
   std::string layoutKey;
-  std::vector<CatalogEntry> entries;
+  // Shared with the page's rows before a change where a row stayed as it was.
+  std::vector<std::shared_ptr<const CatalogEntry>> entries;
   // Each entry's row as stored, one after the other: rows that a change left
   // as they were are not decoded again.
   std::vector<std::uint8_t> rowBytes;

@@ -32,6 +32,7 @@ struct RowPointer {
 struct RowId {
   std::uint32_t page = 0;
   std::uint16_t row = 0;
+  bool operator==(const RowId&) const = default;
 };
 
 class DataPage {
