@@ -50,32 +50,30 @@ std::atomic<std::uint64_t> decodedRows{0};
 
 // The catalog rows that start on one page of the catalog, decoded. They
 // depend on that page, the pages its rows continue on, and the layout. A
-// row stored byte for byte as the one at the same place in previous (the
-// page's rows before a change, in the same layout) is taken from there.
+// row stored byte for byte as the one in the same slot of previous (the
+// page's rows before a change, in the same layout) is taken from there:
+// by slot, so that a row deleted or moved away leaves the rows after it as
+// they were.
 CatalogPageRows entriesOfPage(PageChannel& channel, const TableDefinition& d, const CatalogLayout& layout,
                               std::uint32_t number, const CatalogPageRows* previous) {
   if (previous != nullptr && previous->layoutKey != layout.key) previous = nullptr;
   const auto& cols = d.columns();
   CatalogPageRows out{layout.key, {}, {}, {}};
   std::vector<std::shared_ptr<const CatalogEntry>>& entries = out.entries;
+  std::size_t k = 0;  // previous's rows are in slot order, as scanPageRows visits them
   scanPageRows(channel, d, number, [&](RowId where, std::span<const std::uint8_t> bytes) {
-    const std::size_t at = entries.size();
     out.rowBytes.insert(out.rowBytes.end(), bytes.begin(), bytes.end());
     out.rowEnds.push_back(out.rowBytes.size());
-    if (previous != nullptr && at < previous->entries.size()) {
-      const std::size_t from = at == 0 ? 0 : previous->rowEnds[at - 1];
-      const std::size_t to = previous->rowEnds[at];
-      if (to - from == bytes.size() &&
-          std::equal(bytes.begin(), bytes.end(), previous->rowBytes.begin() + static_cast<std::ptrdiff_t>(from))) {
-        const std::shared_ptr<const CatalogEntry>& same = previous->entries[at];
-        if (same->row == where) {
-          entries.push_back(same);
-        } else {
-          auto moved = std::make_shared<CatalogEntry>(*same);
-          moved->row = where;
-          entries.push_back(std::move(moved));
+    if (previous != nullptr) {
+      while (k < previous->entries.size() && previous->entries[k]->row.row < where.row) ++k;
+      if (k < previous->entries.size() && previous->entries[k]->row == where) {
+        const std::size_t from = k == 0 ? 0 : previous->rowEnds[k - 1];
+        const std::size_t to = previous->rowEnds[k];
+        if (to - from == bytes.size() &&
+            std::equal(bytes.begin(), bytes.end(), previous->rowBytes.begin() + static_cast<std::ptrdiff_t>(from))) {
+          entries.push_back(previous->entries[k]);
+          return true;
         }
-        return true;
       }
     }
     ++decodedRows;
