@@ -106,18 +106,30 @@ int schemaCommand(const Arguments& a, std::ostream& out, engine::Env& env) {
     const engine::PropertyMaps props = db.properties(table.entry);
     if (!firstTable) json += ",";
     firstTable = false;
-    json += "{\"name\":" + engine::jsonString(table.entry.name) +
-            ",\"rowCount\":" + std::to_string(table.definition.rowCount()) + ",\"columns\":[";
+    // Appended piece by piece: a listing of many tables builds no
+    // temporaries.
+    json += "{\"name\":";
+    json += engine::jsonString(table.entry.name);
+    json += ",\"rowCount\":";
+    json += std::to_string(table.definition.rowCount());
+    json += ",\"columns\":[";
     bool firstColumn = true;
     for (const engine::Column& c : table.definition.columns()) {
       if (!firstColumn) json += ",";
       firstColumn = false;
-      json += "{\"name\":" + engine::jsonString(c.name) + ",\"type\":" +
-              engine::jsonString(engine::columnTypeName(c.type)) +
-              ",\"size\":" + std::to_string(columnSize(c)) +
-              ",\"autoIncrement\":" + boolText(c.autoIncrement() || c.autoGuid()) +
-              ",\"required\":" + boolText(props.required(c.name)) +
-              ",\"allowZeroLength\":" + boolText(props.allowZeroLength(c.name)) + "}";
+      json += "{\"name\":";
+      json += engine::jsonString(c.name);
+      json += ",\"type\":";
+      json += engine::jsonString(engine::columnTypeName(c.type));
+      json += ",\"size\":";
+      json += std::to_string(columnSize(c));
+      json += ",\"autoIncrement\":";
+      json += boolText(c.autoIncrement() || c.autoGuid());
+      json += ",\"required\":";
+      json += boolText(props.required(c.name));
+      json += ",\"allowZeroLength\":";
+      json += boolText(props.allowZeroLength(c.name));
+      json += "}";
     }
     json += "]}";
   }
