@@ -24,6 +24,18 @@ inline void pump(MainWindow& window) {
   }
 }
 
+// Shows the window and hands it its messages until it is active with a
+// control focused: Wine may deliver the activation some messages after the
+// window is shown, later still on a busy machine. Gives up after about two
+// seconds, leaving the test to find what is missing.
+inline void showActive(MainWindow& window, int how = SW_SHOWNORMAL) {
+  window.show(how);
+  for (int i = 0; i < 400; ++i) {
+    pump(window);
+    if (GetActiveWindow() == window.hwnd() && GetFocus() != nullptr) return;
+    Sleep(5);
+  }
+}
 // One key pressed and released at the focused control, as the keyboard
 // would queue it (the character, if any, comes from TranslateMessage).
 inline void pressKey(MainWindow& window, WPARAM virtualKey, bool alt = false) {

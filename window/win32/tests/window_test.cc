@@ -187,8 +187,7 @@ TEST_F(Win32Window, PanelHiddenAndDisabledButtonsEnabled) {
 }
 
 TEST_F(Win32Window, FocusStartsOnSonucAndTabWalksTheOrder) {
-  view.show(SW_SHOWNORMAL);
-  t::pump(view);
+  t::showActive(view);
   EXPECT_EQ(focused(), "sonuc");
   std::vector<std::string> reached;
   for (int i = 0; i < 5; ++i) {
@@ -224,8 +223,7 @@ TEST_F(Win32Window, SpaceAndEnterClickTheFocusedButton) {
   int backups = 0, runs = 0, quits = 0;
   view.setActions({.yedekle = [&] { ++backups; }, .basla = [&] { ++runs; },
                    .quit = [&] { ++quits; }});
-  view.show(SW_SHOWNORMAL);
-  t::pump(view);
+  t::showActive(view);
   SetFocus(control("yedekle"));
   t::pressKey(view, VK_SPACE);
   EXPECT_EQ(backups, 1) << "Space on YEDEK AL (a graphical button)";
@@ -252,8 +250,7 @@ TEST_F(Win32Window, SpaceAndEnterClickTheFocusedButton) {
 TEST_F(Win32Window, KapatTheCloseBoxAndAltF4Quit) {
   int quits = 0;
   view.setActions({.yedekle = {}, .basla = {}, .quit = [&] { ++quits; }});
-  view.show(SW_SHOWNORMAL);
-  t::pump(view);
+  t::showActive(view);
   SendMessageW(control("kapat"), BM_CLICK, 0, 0);
   t::pump(view);
   EXPECT_EQ(quits, 1) << "click on KAPAT";
@@ -291,8 +288,7 @@ TEST_F(Win32Window, MessageBoxOverTheCurrentState) {
                          view.messages().show(" Güncelleme Bitti   ");
                        },
                    .quit = {}});
-  view.show(SW_SHOWNORMAL);
-  t::pump(view);
+  t::showActive(view);
   t::closeNextBox([&](const t::Box& box) {
     seen = box;
     linesBehind = SendMessageW(control("sonuc1"), LB_GETCOUNT, 0, 0);
@@ -322,8 +318,7 @@ TEST_F(Win32Window, AClickWhileAnActionRunsWaitsForItsEnd) {
                          events.push_back("basla ends");
                        },
                    .quit = [&] { events.push_back("quit"); }});
-  view.show(SW_SHOWNORMAL);
-  t::pump(view);
+  t::showActive(view);
   // Clicks delivered by the message box's own loop while it is open.
   t::closeNextBox([&](const t::Box&) {
     SendMessageW(control("yedekle"), BM_CLICK, 0, 0);
@@ -367,7 +362,7 @@ TEST_F(Win32Window, ViewFollowsTheModelAndEditsGoIntoIt) {
   // Turkish letters included; so does a choice in verituru.
   EnableWindow(control("Frame1"), TRUE);
   ShowWindow(control("Frame1"), SW_SHOW);
-  view.show(SW_SHOWNORMAL);
+  t::showActive(view);
   t::typeInto(view, control("alanismi"), L"fiyat\u015F");
   EXPECT_EQ(model.alanismi, "fiyatş");
   SendMessageW(control("verituru"), CB_SETCURSEL, 1, 0);
@@ -379,7 +374,7 @@ TEST_F(Win32Window, ViewFollowsTheModelAndEditsGoIntoIt) {
 TEST_F(Win32Window, SinirTakesDigitsAndCommasFromTheKeyboard) {
   EnableWindow(control("Frame1"), TRUE);
   ShowWindow(control("Frame1"), SW_SHOW);
-  view.show(SW_SHOWNORMAL);
+  t::showActive(view);
   HWND sinir = control("sinir");
   SetWindowTextW(sinir, L"");
   t::typeInto(view, sinir, L"1,0");
@@ -406,8 +401,7 @@ TEST_F(Win32Window, SinirTakesDigitsAndCommasFromTheKeyboard) {
 }
 
 TEST_F(Win32Window, ButtonFacesAndTheLampAsDrawn) {
-  view.show(SW_SHOWNORMAL);
-  t::pump(view);
+  t::showActive(view);
   // Near the left edge, inside the raised edge, where no caption is drawn.
   EXPECT_EQ(drawnPixel(control("yedekle"), 6, 20), RGB(128, 255, 128)) << "YEDEK AL light green";
   EXPECT_EQ(drawnPixel(control("kapat"), 8, 20), RGB(255, 0, 0)) << "KAPAT red";
