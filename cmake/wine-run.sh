@@ -29,20 +29,29 @@ fi
 # a server is running already this does nothing.
 wineserver -p30 >/dev/null 2>&1 || true
 # Now and then a program still loses its connection to the server ("wine
-# client error:...: recvmsg: Connection reset by peer") before it has done
-# anything; that is Wine's own failure, not the program's. Such a run is
-# started again, up to twice; any other failure is returned as it is. The
-# program's error output is passed on once the run is over.
+# client error:...: recvmsg: Connection reset by peer"), or fails before it
+# has written a line, before it has done anything; that is Wine's own
+# failure, not the program's. Such a run is started again, up to twice; any
+# other failure is returned as it is, and one that persists is returned
+# after the third run. The program's output and error output are passed on
+# once each run is over.
+output="$(mktemp "${TMPDIR:-/tmp}/wine-run.XXXXXX")"
 errors="$(mktemp "${TMPDIR:-/tmp}/wine-run.XXXXXX")"
-trap 'rm -f "$errors"' EXIT
+trap 'rm -f "$output" "$errors"' EXIT
 for attempt in 1 2 3; do
   status=0
-  wine "$@" 2>"$errors" || status=$?
+  wine "$@" >"$output" 2>"$errors" || status=$?
+  cat "$output"
   cat "$errors" >&2
-  if [ "$status" -eq 0 ] || ! grep -q '^wine client error:' "$errors" ||
-     [ "$attempt" -eq 3 ]; then
+  if [ "$status" -eq 0 ] || [ "$attempt" -eq 3 ]; then
     exit "$status"
   fi
-  echo "wine-run.sh: Wine lost its server; running the program again" >&2
+  if grep -q '^wine client error:' "$errors"; then
+    echo "wine-run.sh: Wine lost its server; running the program again" >&2
+  elif [ ! -s "$output" ]; then
+    echo "wine-run.sh: the program failed (status $status) before writing anything; running it again" >&2
+  else
+    exit "$status"
+  fi
   wineserver -p30 >/dev/null 2>&1 || true
 done
