@@ -51,9 +51,8 @@ std::atomic<std::uint64_t> decodedRows{0};
 // The catalog rows that start on one page of the catalog, decoded. They
 // depend on that page, the pages its rows continue on, and the layout. A
 // row stored byte for byte as the one in the same slot of previous (the
-// page's rows before a change, in the same layout) is taken from there:
-// by slot, so that a row deleted or moved away leaves the rows after it as
-// they were.
+// page's rows before a change, in the same layout) is that row's entry,
+// shared: the same slot and bytes make the same entry, its place included.
 CatalogPageRows entriesOfPage(PageChannel& channel, const TableDefinition& d, const CatalogLayout& layout,
                               std::uint32_t number, const CatalogPageRows* previous) {
   if (previous != nullptr && previous->layoutKey != layout.key) previous = nullptr;

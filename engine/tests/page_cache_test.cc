@@ -228,7 +228,7 @@ TEST(PageCache, CatalogRowsOfPagesAChangeLeftAloneAreKept) {
     }
     EXPECT_TRUE(found) << "the new table is in the catalog read after it";
     EXPECT_GT(same, 100u);
-    EXPECT_LE(redecoded, 2u) << "rows the change left as they were were decoded again";
+    EXPECT_LE(redecoded, 2u) << "rows the change left as they were are no longer the entries they were";
     EXPECT_GT(Catalog::rowsDecoded(), decodedBefore) << "the new row was decoded";
     EXPECT_EQ(after.definition().rowCount(), before.definition().rowCount() + 1);
   }

@@ -150,16 +150,16 @@ long peakKiB() {
 
 // This process's processor time so far, in user mode and in the kernel (the
 // system calls, the flushes' work included), in seconds.
-std::pair<double, double> processorSeconds() {
+double processorSeconds() {
   rusage self{};
   getrusage(RUSAGE_SELF, &self);
   auto secondsOf = [](const timeval& t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6; };
-  return {secondsOf(self.ru_utime), secondsOf(self.ru_stime)};
+  return secondsOf(self.ru_utime) + secondsOf(self.ru_stime);
 }
 
 // Child: runs the update run over the database named in dir/PLX.dll and
 // prints "seconds pageReads userDataPageReads peakKiB ok cpuSeconds flushes
-// changes userSeconds pageWrites flushSeconds" (changes: the operations
+// changes pageWrites flushSeconds" (changes: the operations
 // that changed the file; pageWrites: pages written to the database, not to
 // its journal; flushSeconds: the processor time spent inside the flushes):
 // the processor time is that of the run alone, without the start of the process and the survey of the user tables' pages before it.
@@ -193,12 +193,11 @@ int updateRunChild(const std::string& dir, const std::string& db) {
   schema::basla(ctx);
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   const auto cpuAfter = processorSeconds();
-  const double user = cpuAfter.first - cpuBefore.first;
-  const double cpu = user + cpuAfter.second - cpuBefore.second;
+  const double cpu = cpuAfter - cpuBefore;
   const bool ok = model.say == std::array<std::string, 6>{"2", "30", "0", "0", "0", "0"};
-  std::printf("%.6f %llu %llu %ld %d %.6f %llu %llu %.6f %llu %.6f\n", seconds, static_cast<unsigned long long>(env.pageReads),
+  std::printf("%.6f %llu %llu %ld %d %.6f %llu %llu %llu %.6f\n", seconds, static_cast<unsigned long long>(env.pageReads),
               static_cast<unsigned long long>(env.userPageReads), peakKiB(), ok ? 1 : 0, cpu,
-              static_cast<unsigned long long>(env.flushes), static_cast<unsigned long long>(env.changes), user,
+              static_cast<unsigned long long>(env.flushes), static_cast<unsigned long long>(env.changes),
               static_cast<unsigned long long>(env.pageWrites), env.flushSeconds);
   return ok ? 0 : 1;
 }
@@ -382,8 +381,8 @@ void updateRunTable(const fs::path& data, const fs::path& scratch, const std::st
       double seconds = 0, cpu = 0;
       long kib = 0;
       int ok = 0;
-      double user = 0, flushing = 0;
-      in >> seconds >> reads >> userReads >> kib >> ok >> cpu >> flushes >> ops >> user >> writes >> flushing;
+      double flushing = 0;
+      in >> seconds >> reads >> userReads >> kib >> ok >> cpu >> flushes >> ops >> writes >> flushing;
       flushingTimes.push_back(flushing * 1000);
       restTimes.push_back((cpu - flushing) * 1000);
       if (m.status != 0 || ok != 1 || ops == 0) allOk = false;
