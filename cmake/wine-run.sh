@@ -30,8 +30,10 @@ fi
 wineserver -p30 >/dev/null 2>&1 || true
 # Now and then a program still loses its connection to the server ("wine
 # client error:...: recvmsg: Connection reset by peer"), or fails before it
-# has written a line, before it has done anything; that is Wine's own
-# failure, not the program's. Such a run is started again, up to twice; any
+# has written a line, before it has done anything; or Wine's own process
+# dies of a segmentation fault (status 139: a fault in the Windows program
+# is Wine's to handle, and ends it with a status of its own); that is Wine's
+# own failure, not the program's. Such a run is started again, up to twice; any
 # other failure is returned as it is, and one that persists is returned
 # after the third run. The program's output and error output are passed on
 # once each run is over.
@@ -48,6 +50,8 @@ for attempt in 1 2 3; do
   fi
   if grep -q '^wine client error:' "$errors"; then
     echo "wine-run.sh: Wine lost its server; running the program again" >&2
+  elif [ "$status" -eq 139 ]; then
+    echo "wine-run.sh: Wine itself crashed; running the program again" >&2
   elif [ ! -s "$output" ]; then
     echo "wine-run.sh: the program failed (status $status) before writing anything; running it again" >&2
   else
