@@ -18,8 +18,10 @@
 #include "engine/in_use.h"
 #include "engine/page_channel.h"
 #include "engine/path.h"
+#include "engine/retrying_env.h"
 #include "engine/testing/fake_env.h"
 #include "engine/testing/interrupted_change.h"
+#include "engine/testing/other_process.h"
 #include "window/testing/recording_messages.h"
 
 namespace {
@@ -314,6 +316,36 @@ TEST_F(Backup, DatabaseHeldOpenByAnotherProgram) {
   run();
   EXPECT_EQ(model_.backupFlag, 1);
   EXPECT_EQ(readAll(program() / "plx05122026183731.ocx"), database_);
+}
+
+// A virus scanner holding the database or its lock file for a moment, as
+// after the sales program wrote it: the backup waits for it and copies.
+TEST_F(Backup, AMomentaryHolderOfTheDatabaseIsWaitedFor) {
+#ifdef _WIN32
+  engine::Env& system = engine::Env::system();  // retrying already
+#else
+  engine::RetryingEnv retrying(engine::Env::system());
+  engine::Env& system = retrying;
+#endif
+  const std::string db = u8(databasePath());
+  const std::string ldb = engine::lockFilePath(db);
+  int second = 31;
+  for (const std::string& held : {db, ldb}) {
+    SCOPED_TRACE(held);
+    writeAll(ldb, "");  // one left by a crash, for the holder to open
+    engine::testing::ForwardingEnv env(system);
+    env.setClock(at(5, 12, 2026, 18, 37, second));
+    window::Model model;
+    window::testing::RecordingMessages messages;
+    {
+      engine::testing::OtherProcess scanner(engine::testing::OtherProcess::holdFor(held, 200));
+      backup::yedekle(model, messages, env, u8(program()));
+    }
+    EXPECT_EQ(model.backupFlag, 1) << (messages.texts.empty() ? "" : messages.texts.back());
+    EXPECT_EQ(readAll(program() / backup::backupFileName(at(5, 12, 2026, 18, 37, second))), database_);
+    EXPECT_FALSE(fs::exists(ldb));
+    ++second;
+  }
 }
 
 TEST_F(Backup, FixtureDatabaseIsCopiedExactly) {

@@ -117,6 +117,43 @@ TEST(DatabaseLock, ASharedModeJetClientAndUsExcludeEachOther) {
   EXPECT_FALSE(childSeesInUse(db));
 }
 
+// A virus scanner or the search indexer holding the database or its lock
+// file for a moment is waited for; a holder that stays beyond the retrying
+// layer's second is another program with the database in use.
+TEST(DatabaseLock, AMomentaryHolderIsWaitedForALastingOneRefused) {
+  TempDir dir;
+  const std::string db = dir.copy("sales-small.mdb");
+  const std::string ldb = lockFilePath(db);
+  Env& env = testutil::retryingSystemEnv();
+  for (const std::string& held : {db, ldb}) {
+    SCOPED_TRACE(held);
+    testutil::writeBytes(ldb, {});  // one left by a crash, for the holder to open
+    {
+      testing::OtherProcess scanner(testing::OtherProcess::holdFor(held, 200));
+      auto writer = openDatabaseFile(env, db, false);
+      EXPECT_TRUE(writer.lock->held());
+    }
+    EXPECT_FALSE(std::filesystem::exists(ldb));
+  }
+#ifdef _WIN32
+  {
+    // The raw open refused by the holder's share mode, tried again.
+    testing::OtherProcess scanner(testing::OtherProcess::holdFor(db, 200));
+    EXPECT_NO_THROW(env.open(db, OpenMode::ReadOnly));
+  }
+#endif
+  for (const std::string& held : {db, ldb}) {
+    SCOPED_TRACE(held);
+    LockingChild holder(held);
+    try {
+      openDatabaseFile(env, db, false);
+      ADD_FAILURE() << "opened for writing";
+    } catch (const Error& e) {
+      EXPECT_NE(std::string(e.what()).find("in use by another program"), std::string::npos) << e.what();
+    }
+  }
+}
+
 TEST(DatabaseLock, ReadOnlyAndMissingFiles) {
   TempDir dir;
   std::string db = dir.copy("sales-small.mdb");
