@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <unistd.h>
 #endif
 
@@ -20,6 +22,7 @@
 #include "engine/path.h"
 #include "engine/retrying_env.h"
 #include "engine/testing/fake_env.h"
+#include "engine/testing/fault_env.h"
 #include "engine/testing/interrupted_change.h"
 #include "engine/testing/other_process.h"
 #include "window/testing/recording_messages.h"
@@ -223,6 +226,40 @@ TEST_F(Backup, ReadOnlyDirectoryForAnOrdinaryUser) {
   fs::permissions(program(), fs::perms::owner_read | fs::perms::owner_exec);
   run();
   expectFailedUnchanged(0, window::kRed, {});
+}
+
+// A database marked read-only, or on read-only media (a CD, a
+// write-protected stick, a share this user may only read): YEDEK AL copies
+// it and leaves nothing beside it, no lock file above all.
+TEST_F(Backup, AReadOnlyDatabaseOrMediaIsCopied) {
+  const std::string db = u8(databasePath());
+  int second = 31;
+  for (const char* kind : {"file", "media"}) {
+    SCOPED_TRACE(kind);
+    engine::testing::FaultEnv fault(engine::Env::system());
+    if (kind == std::string("file"))
+      fault.denyWriteAccess(db);
+    else
+      fault.denyWritesUnder(u8(root_ / "data"));
+    engine::testing::ForwardingEnv env(fault);
+    env.setClock(at(5, 12, 2026, 18, 37, second));
+    window::Model model;
+    window::testing::RecordingMessages messages;
+    backup::yedekle(model, messages, env, u8(program()));
+    EXPECT_EQ(model.backupFlag, 1);
+    EXPECT_EQ(readAll(program() / backup::backupFileName(at(5, 12, 2026, 18, 37, second++))), database_);
+    EXPECT_EQ(std::distance(fs::directory_iterator(root_ / "data"), fs::directory_iterator()), 1);
+  }
+#ifdef _WIN32
+  // The read-only attribute itself.
+  ASSERT_TRUE(::SetFileAttributesW(engine::widen(db).c_str(), FILE_ATTRIBUTE_READONLY));
+  env_.setClock(at(5, 12, 2026, 18, 37, second));
+  run();
+  ::SetFileAttributesW(engine::widen(db).c_str(), FILE_ATTRIBUTE_NORMAL);
+  EXPECT_EQ(model_.backupFlag, 1);
+  EXPECT_EQ(readAll(program() / backup::backupFileName(at(5, 12, 2026, 18, 37, second))), database_);
+  EXPECT_EQ(std::distance(fs::directory_iterator(root_ / "data"), fs::directory_iterator()), 1);
+#endif
 }
 
 TEST_F(Backup, MissingProgramDirectory) {

@@ -8,9 +8,14 @@
 
 #include "engine/error.h"
 #include "engine/in_use.h"
+#include "engine/path.h"
 #include "engine/testing/fault_env.h"
 #include "engine/testing/other_process.h"
 #include "engine/tests/write_test_util.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 namespace engine {
 namespace {
@@ -172,6 +177,40 @@ TEST(DatabaseLock, ReadOnlyAndMissingFiles) {
   }
   EXPECT_EQ(fileBytes(db), before);
   EXPECT_FALSE(std::filesystem::exists(lockFilePath(db)));
+  {
+    // On read-only media (or a share this user may only read) the lock file
+    // cannot be created either: reading goes on without it.
+    testing::FaultEnv media(Env::system());
+    media.denyWritesUnder(dir.path(""));
+    try {
+      openDatabaseFile(media, db, false);
+      ADD_FAILURE() << "opened for writing";
+    } catch (const Error& e) {
+      EXPECT_NE(std::string(e.what()).find("cannot be changed: its lock file cannot be created"),
+                std::string::npos) << e.what();
+    }
+    auto reader = openDatabaseFile(media, db, true);
+    EXPECT_FALSE(reader.lock->held());
+    EXPECT_NO_THROW(reader.channel->readPage(2));
+  }
+#ifdef _WIN32
+  {
+    // The read-only attribute, as Explorer's Properties sets it (Wine run as
+    // root would let a write through it; our Env does not).
+    ASSERT_TRUE(::SetFileAttributesW(widen(db).c_str(), FILE_ATTRIBUTE_READONLY));
+    try {
+      openDatabaseFile(Env::system(), db, false);
+      ADD_FAILURE() << "opened for writing";
+    } catch (const Error& e) {
+      EXPECT_NE(std::string(e.what()).find("read-only and cannot be changed"), std::string::npos) << e.what();
+    }
+    EXPECT_NO_THROW(openDatabaseFile(Env::system(), db, true).channel->readPage(2));
+    ::SetFileAttributesW(widen(db).c_str(), FILE_ATTRIBUTE_NORMAL);
+  }
+#endif
+  EXPECT_EQ(fileBytes(db), before);
+  EXPECT_FALSE(std::filesystem::exists(lockFilePath(db)));
+  EXPECT_FALSE(std::filesystem::exists(PageChannel::journalPath(db)));
   EXPECT_THROW(openDatabaseFile(Env::system(), dir.path("missing.mdb"), true), Error);
   EXPECT_THROW(openDatabaseFile(Env::system(), dir.path("missing.mdb"), false), Error);
   EXPECT_FALSE(std::filesystem::exists(dir.path("missing.ldb")));
