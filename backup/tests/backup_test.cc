@@ -302,6 +302,56 @@ TEST_F(Backup, TurkishFolderNamesAndALocationInCodePage1254) {
   EXPECT_EQ(readAll(copy), database_);
 }
 
+// A folder inside `base` whose path is `length` characters long.
+fs::path folderOfLength(const fs::path& base, std::size_t length) {
+  std::string folder = u8(base);
+  while (folder.size() < length)
+    folder = engine::joinPath(folder, std::string(std::min<std::size_t>(100, std::max<std::size_t>(length - folder.size() - 1, 1)), 'k'));
+  fs::create_directories(engine::toFsPath(folder));
+  return engine::toFsPath(folder);
+}
+
+// The program in a deep folder and the settings naming a database with all
+// of their 254 characters: the backup, its temporary file and the database's
+// lock file lie beyond the plain Windows calls' MAX_PATH of 260.
+TEST_F(Backup, ADeepProgramFolderAndALongDatabaseLocation) {
+  const fs::path prog = folderOfLength(root_ / "deep", 250);
+  const fs::path db = folderOfLength(root_ / "data" / "deep", 254 - 10) / "satis.mdb";
+  ASSERT_EQ(u8(db).size(), 254u);
+  writeAll(db, database_);
+  writeAll(prog / "PLX.dll", "[ayar]\r\nip=" + u8(db) + "\r\n");
+  backup::yedekle(model_, messages_, env_, u8(prog));
+  const std::string copy = engine::joinPath(u8(prog), "plx05122026183731.ocx");
+  EXPECT_GT(copy.size(), 260u);
+  ASSERT_EQ(messages_.texts, std::vector<std::string>{"VERİTABANI " + copy + " DİZİNE YEDEKLENDİ "});
+  EXPECT_EQ(readAll(engine::toFsPath(copy)), database_);
+  EXPECT_EQ(std::distance(fs::directory_iterator(prog), fs::directory_iterator()), 2) << "no temporary file";
+  EXPECT_EQ(std::distance(fs::directory_iterator(db.parent_path()), fs::directory_iterator()), 1) << "no lock file";
+}
+
+#ifdef _WIN32
+// The program on the cash desk's share (\\KASA1\Veri in the tests' Wine
+// prefix, cmake/wine-run.sh) and the database through drive K:, mapped to
+// the same share: the backup is written there as into a local folder.
+TEST_F(Backup, OnAFolderOfAnotherMachineAndAMappedDrive) {
+  if (!fs::exists("K:\\")) GTEST_SKIP() << "no share \\\\KASA1\\Veri mapped to K: here";
+  const std::string sub = "karvelta-backup-" + std::to_string(std::random_device()());
+  const std::string prog = "\\\\KASA1\\Veri\\" + sub;
+  ASSERT_TRUE(::CreateDirectoryW(engine::widen(prog).c_str(), nullptr));
+  const std::string db = "K:\\" + sub + "\\satis.mdb";
+  writeAll(engine::toFsPath(db), database_);
+  writeAll(engine::toFsPath(db).parent_path() / "PLX.dll", "[ayar]\r\nip=" + db + "\r\n");
+  backup::yedekle(model_, messages_, env_, prog);
+  const std::string copy = prog + "\\plx05122026183731.ocx";
+  EXPECT_EQ(messages_.texts, std::vector<std::string>{"VERİTABANI " + copy + " DİZİNE YEDEKLENDİ "});
+  EXPECT_EQ(readAll(engine::toFsPath("K:\\" + sub + "\\plx05122026183731.ocx")), database_);
+  std::set<std::string> files;
+  for (const auto& e : fs::directory_iterator(engine::toFsPath("K:\\" + sub))) files.insert(u8(e.path().filename()));
+  EXPECT_EQ(files, (std::set<std::string>{"PLX.dll", "plx05122026183731.ocx", "satis.mdb"}));
+  fs::remove_all(engine::toFsPath("K:\\" + sub));
+}
+#endif
+
 TEST_F(Backup, DiskFullReadErrorFlushErrorLeaveNoFile) {
   struct Case {
     const char* what;
