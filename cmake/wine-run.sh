@@ -23,6 +23,22 @@ if [ ! -e "$prefix/.ready-display-less" ]; then
   fi
   exec 9>&-
 fi
+# A folder on another machine and a drive mapped to it, as a shop's
+# workstation reaches the cash desk's: \\KASA1\Veri and K: both lead to the
+# prefix's shop-share folder (Wine finds \\server\share at
+# dosdevices/unc/server/share and a drive at dosdevices/<letter>:). Made once
+# per prefix, under the same lock, so that no running test sees it half made.
+if [ ! -e "$prefix/.ready-shop-share" ]; then
+  exec 9>"$prefix.lock"
+  flock 9
+  if [ ! -e "$prefix/.ready-shop-share" ]; then
+    mkdir -p "$prefix/shop-share" "$prefix/dosdevices/unc/kasa1"
+    ln -sfn ../../../shop-share "$prefix/dosdevices/unc/kasa1/veri"
+    ln -sfn ../shop-share "$prefix/dosdevices/k:"
+    touch "$prefix/.ready-shop-share"
+  fi
+  exec 9>&-
+fi
 # A server that stays 30 s after its last program. One that stops as soon as
 # the last program ends is often stopping just as the next test's program
 # connects, which then fails with "recvmsg: Connection reset by peer". When

@@ -12,6 +12,14 @@
 //     removal: while it is open no other program can open the file at all.
 // See engine/FORMAT.md, "Sharing a database with the real engine", for what
 // the sales program's engine does with these files.
+//
+// Every name goes to the system through systemPath (engine/path.h): absolute,
+// normalised, and in extended-length form when long. A sharing or lock
+// violation is thrown as a SharingViolation; Env::system() is this Env under
+// the retrying layer (engine/retrying_env.h), which tries such calls again
+// for a moment. A file with the read-only attribute is never opened for
+// writing: Windows refuses that open by itself, and the check here makes
+// Wine run as root (which lets it through) refuse it alike.
 #include <windows.h>
 
 #include <algorithm>
@@ -19,6 +27,7 @@
 #include <ctime>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -26,31 +35,10 @@
 #include "engine/env.h"
 #include "engine/error.h"
 #include "engine/path.h"
+#include "engine/retrying_env.h"
 
 namespace engine {
 namespace {
-
-std::wstring widen(const std::string& utf8) {
-  if (utf8.empty()) return {};
-  const int n = ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(),
-                                      static_cast<int>(utf8.size()), nullptr, 0);
-  if (n <= 0) throw Error("the path '" + utf8 + "' is not valid UTF-8 text");
-  std::wstring out(static_cast<std::size_t>(n), L'\0');
-  ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), static_cast<int>(utf8.size()),
-                        out.data(), n);
-  return out;
-}
-
-std::string narrow(std::wstring_view wide) {
-  if (wide.empty()) return {};
-  const int n = ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()),
-                                      nullptr, 0, nullptr, nullptr);
-  if (n <= 0) return {};
-  std::string out(static_cast<std::size_t>(n), '\0');
-  ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), out.data(), n,
-                        nullptr, nullptr);
-  return out;
-}
 
 // The system's own text for an error code, in UTF-8.
 std::string systemText(DWORD code) {
@@ -66,11 +54,36 @@ std::string systemText(DWORD code) {
   return text.empty() ? "system error " + std::to_string(code) : text;
 }
 
-Error failure(const std::string& what, const std::string& path, DWORD code = ::GetLastError()) {
-  return Error(what + " '" + path + "': " + systemText(code));
+bool isSharingViolation(DWORD code) { return code == ERROR_SHARING_VIOLATION || code == ERROR_LOCK_VIOLATION; }
+
+// Throws the failure of a call on path: a SharingViolation for the codes of
+// another handle's share mode or byte-range lock, else an Error.
+[[noreturn]] void fail(const std::string& what, const std::string& path, DWORD code = ::GetLastError()) {
+  const std::string message = what + " '" + path + "': " + systemText(code);
+  if (isSharingViolation(code)) throw SharingViolation(message);
+  throw Error(message);
 }
 
 bool isMissing(DWORD code) { return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND; }
+
+// The name of the running program, path and all.
+std::optional<std::wstring> moduleFileName() {
+  std::vector<wchar_t> buffer(MAX_PATH);
+  while (buffer.size() <= 32768) {
+    const DWORD n = ::GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+    if (n == 0) return std::nullopt;
+    if (n < buffer.size()) return std::wstring(buffer.data(), n);
+    buffer.resize(buffer.size() * 2);  // the name was cut: try a larger buffer
+  }
+  return std::nullopt;
+}
+
+// A name in plain form: "\\?\UNC\server\..." as "\\server\...", "\\?\C:\..." as "C:\...".
+std::wstring withoutExtendedPrefix(std::wstring name) {
+  if (name.rfind(L"\\\\?\\UNC\\", 0) == 0) return L"\\\\" + name.substr(8);
+  if (name.rfind(L"\\\\?\\", 0) == 0 && name.size() >= 6 && name[5] == L':') return name.substr(4);
+  return name;
+}
 
 // One open handle, closed with its last owner.
 class Handle {
@@ -103,7 +116,7 @@ class WindowsFile final : public File {
 
   std::uint64_t size() override {
     LARGE_INTEGER n{};
-    if (!::GetFileSizeEx(handle_->get(), &n)) throw failure("cannot read the size of", path_);
+    if (!::GetFileSizeEx(handle_->get(), &n)) fail("cannot read the size of", path_);
     return static_cast<std::uint64_t>(n.QuadPart);
   }
 
@@ -115,7 +128,7 @@ class WindowsFile final : public File {
       DWORD got = 0;
       if (!::ReadFile(handle_->get(), out.data() + done, want, &got, &o)) {
         const DWORD code = ::GetLastError();
-        if (code != ERROR_HANDLE_EOF) throw failure("cannot read", path_, code);
+        if (code != ERROR_HANDLE_EOF) fail("cannot read", path_, code);
         got = 0;
       }
       if (got == 0) throw Error("unexpected end of file in '" + path_ + "'");
@@ -130,21 +143,21 @@ class WindowsFile final : public File {
       OVERLAPPED o = at(offset + done);
       DWORD put = 0;
       if (!::WriteFile(handle_->get(), data.data() + done, want, &put, &o))
-        throw failure("cannot write", path_);
+        fail("cannot write", path_);
       if (put == 0) throw Error("cannot write '" + path_ + "': nothing was written");
       done += put;
     }
   }
 
   void sync() override {
-    if (!::FlushFileBuffers(handle_->get())) throw failure("cannot flush", path_);
+    if (!::FlushFileBuffers(handle_->get())) fail("cannot flush", path_);
   }
 
   void truncate(std::uint64_t size) override {
     FILE_END_OF_FILE_INFO end{};
     end.EndOfFile.QuadPart = static_cast<LONGLONG>(size);
     if (!::SetFileInformationByHandle(handle_->get(), FileEndOfFileInfo, &end, sizeof end))
-      throw failure("cannot truncate", path_);
+      fail("cannot truncate", path_);
   }
 
  private:
@@ -164,12 +177,12 @@ class WindowsEnv final : public Env {
  public:
   std::unique_ptr<File> open(const std::string& path, OpenMode mode) override {
     if (path.empty()) throw Error("cannot open a file with an empty path");
-    const std::wstring wide = widen(path);
+    const std::wstring wide = systemPath(path);
     if (mode == OpenMode::ReadOnly) {
       HANDLE h = ::CreateFileW(wide.c_str(), GENERIC_READ,
                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-      if (h == INVALID_HANDLE_VALUE) throw failure("cannot open", path);
+      if (h == INVALID_HANDLE_VALUE) fail("cannot open", path);
       auto handle = std::make_shared<Handle>(h);
       checkRegular(*handle, path);
       return std::make_unique<WindowsFile>(std::move(handle), path);
@@ -190,9 +203,10 @@ class WindowsEnv final : public Env {
                                                             : OPEN_ALWAYS;
     HANDLE h = ::CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                              disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE) throw failure("cannot open", path);
+    if (h == INVALID_HANDLE_VALUE) fail("cannot open", path);
     auto handle = std::make_shared<Handle>(h);
-    checkRegular(*handle, path);
+    if ((checkRegular(*handle, path) & FILE_ATTRIBUTE_READONLY) != 0)
+      throw Error("cannot open '" + path + "' for writing: the file is marked read-only");
     auto file = std::make_unique<WindowsFile>(handle, path);
     if (mode == OpenMode::CreateOrTruncate) file->truncate(0);
     writers_[key] = handle;
@@ -201,26 +215,26 @@ class WindowsEnv final : public Env {
 
   bool exists(const std::string& path) override {
     if (path.empty()) return false;
-    return ::GetFileAttributesW(widen(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+    return ::GetFileAttributesW(systemPath(path).c_str()) != INVALID_FILE_ATTRIBUTES;
   }
 
   void remove(const std::string& path) override {
-    if (!::DeleteFileW(widen(path).c_str())) {
+    if (!::DeleteFileW(systemPath(path).c_str())) {
       const DWORD code = ::GetLastError();
-      if (!isMissing(code)) throw failure("cannot remove", path, code);
+      if (!isMissing(code)) fail("cannot remove", path, code);
     }
   }
 
   void renameNoReplace(const std::string& from, const std::string& to) override {
     // Without MOVEFILE_REPLACE_EXISTING an existing target makes the call
     // fail and change nothing; the rename is on the disk when it returns.
-    if (!::MoveFileExW(widen(from).c_str(), widen(to).c_str(), MOVEFILE_WRITE_THROUGH))
-      throw failure("cannot rename to", to);
+    if (!::MoveFileExW(systemPath(from).c_str(), systemPath(to).c_str(), MOVEFILE_WRITE_THROUGH))
+      fail("cannot rename to", to);
   }
 
   void syncDirectory(const std::string& dir) override {
     const std::string name = dir.empty() ? std::string(".") : dir;
-    HANDLE h = ::CreateFileW(widen(name).c_str(), GENERIC_READ | GENERIC_WRITE,
+    HANDLE h = ::CreateFileW(systemPath(name).c_str(), GENERIC_READ | GENERIC_WRITE,
                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
@@ -229,25 +243,25 @@ class WindowsEnv final : public Env {
       // of each file commits; a folder that may not be opened for that extra
       // flush is no failure, a missing one is.
       if (code == ERROR_ACCESS_DENIED) return;
-      throw failure("cannot open directory", name, code);
+      fail("cannot open directory", name, code);
     }
     Handle handle(h);
     if (!::FlushFileBuffers(h)) {
       const DWORD code = ::GetLastError();
       if (code != ERROR_ACCESS_DENIED && code != ERROR_INVALID_FUNCTION)
-        throw failure("cannot flush directory", name, code);
+        fail("cannot flush directory", name, code);
     }
   }
 
   std::unique_ptr<FileLock> tryLockExclusive(const std::string& path) override {
     // Shares only removal, so the holder can remove the lock file while it
     // still holds it (it goes when the handle closes).
-    HANDLE h = ::CreateFileW(widen(path).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_DELETE,
+    HANDLE h = ::CreateFileW(systemPath(path).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_DELETE,
                              nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
       const DWORD code = ::GetLastError();
-      if (code == ERROR_SHARING_VIOLATION || code == ERROR_LOCK_VIOLATION) return nullptr;
-      throw failure("cannot open lock file", path, code);
+      if (isSharingViolation(code)) return nullptr;
+      fail("cannot open lock file", path, code);
     }
     return std::make_unique<WindowsLock>(h);
   }
@@ -262,11 +276,11 @@ class WindowsEnv final : public Env {
     }
     // An open for writing that denies other writers fails with a sharing
     // violation exactly when another handle writes the file or denies us.
-    HANDLE h = ::CreateFileW(widen(path).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
+    HANDLE h = ::CreateFileW(systemPath(path).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
       const DWORD code = ::GetLastError();
-      return code == ERROR_SHARING_VIOLATION || code == ERROR_LOCK_VIOLATION;
+      return isSharingViolation(code);
     }
     ::CloseHandle(h);
     return false;
@@ -288,30 +302,27 @@ class WindowsEnv final : public Env {
   }
 
   std::optional<std::string> programDirectory() override {
-    std::vector<wchar_t> buffer(MAX_PATH);
-    while (buffer.size() <= 32768) {
-      const DWORD n = ::GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
-      if (n == 0) return std::nullopt;
-      if (n < buffer.size()) {
-        const std::string exe = narrow(std::wstring_view(buffer.data(), n));
-        const std::size_t slash = exe.find_last_of("\\/");
-        if (exe.empty() || slash == std::string::npos) return std::nullopt;
-        std::string dir = directoryOf(exe);
-        while (dir.size() > 3 && isPathSeparator(dir.back())) dir.pop_back();
-        return dir;
-      }
-      buffer.resize(buffer.size() * 2);  // the name was cut: try a larger buffer
-    }
-    return std::nullopt;
+    const std::optional<std::wstring> module = moduleFileName();
+    if (!module) return std::nullopt;
+    // A program started through an extended-length name is told it in that
+    // form; the folder is given in the plain one, as shown to the user.
+    const std::string exe = narrow(withoutExtendedPrefix(*module));
+    const std::size_t slash = exe.find_last_of("\\/");
+    if (exe.empty() || slash == std::string::npos) return std::nullopt;
+    std::string dir = directoryOf(exe);
+    while (dir.size() > 3 && isPathSeparator(dir.back())) dir.pop_back();
+    return dir;
   }
 
  private:
-  static void checkRegular(const Handle& handle, const std::string& path) {
+  // Refuses anything but a file on a disk; returns its attributes.
+  static DWORD checkRegular(const Handle& handle, const std::string& path) {
     BY_HANDLE_FILE_INFORMATION info{};
     if (::GetFileType(handle.get()) != FILE_TYPE_DISK ||
         !::GetFileInformationByHandle(handle.get(), &info) ||
         (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
       throw Error("not a regular file: '" + path + "'");
+    return info.dwFileAttributes;
   }
 
   // The handles of the files this process has open for writing, by pathKey.
@@ -322,7 +333,8 @@ class WindowsEnv final : public Env {
 }  // namespace
 
 Env& Env::system() {
-  static WindowsEnv env;
+  static WindowsEnv raw;
+  static RetryingEnv env(raw);
   return env;
 }
 

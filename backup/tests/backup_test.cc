@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <unistd.h>
 #endif
 
@@ -18,8 +20,11 @@
 #include "engine/in_use.h"
 #include "engine/page_channel.h"
 #include "engine/path.h"
+#include "engine/retrying_env.h"
 #include "engine/testing/fake_env.h"
+#include "engine/testing/fault_env.h"
 #include "engine/testing/interrupted_change.h"
+#include "engine/testing/other_process.h"
 #include "window/testing/recording_messages.h"
 
 namespace {
@@ -223,6 +228,40 @@ TEST_F(Backup, ReadOnlyDirectoryForAnOrdinaryUser) {
   expectFailedUnchanged(0, window::kRed, {});
 }
 
+// A database marked read-only, or on read-only media (a CD, a
+// write-protected stick, a share this user may only read): YEDEK AL copies
+// it and leaves nothing beside it, no lock file above all.
+TEST_F(Backup, AReadOnlyDatabaseOrMediaIsCopied) {
+  const std::string db = u8(databasePath());
+  int second = 31;
+  for (const char* kind : {"file", "media"}) {
+    SCOPED_TRACE(kind);
+    engine::testing::FaultEnv fault(engine::Env::system());
+    if (kind == std::string("file"))
+      fault.denyWriteAccess(db);
+    else
+      fault.denyWritesUnder(u8(root_ / "data"));
+    engine::testing::ForwardingEnv env(fault);
+    env.setClock(at(5, 12, 2026, 18, 37, second));
+    window::Model model;
+    window::testing::RecordingMessages messages;
+    backup::yedekle(model, messages, env, u8(program()));
+    EXPECT_EQ(model.backupFlag, 1);
+    EXPECT_EQ(readAll(program() / backup::backupFileName(at(5, 12, 2026, 18, 37, second++))), database_);
+    EXPECT_EQ(std::distance(fs::directory_iterator(root_ / "data"), fs::directory_iterator()), 1);
+  }
+#ifdef _WIN32
+  // The read-only attribute itself.
+  ASSERT_TRUE(::SetFileAttributesW(engine::widen(db).c_str(), FILE_ATTRIBUTE_READONLY));
+  env_.setClock(at(5, 12, 2026, 18, 37, second));
+  run();
+  ::SetFileAttributesW(engine::widen(db).c_str(), FILE_ATTRIBUTE_NORMAL);
+  EXPECT_EQ(model_.backupFlag, 1);
+  EXPECT_EQ(readAll(program() / backup::backupFileName(at(5, 12, 2026, 18, 37, second))), database_);
+  EXPECT_EQ(std::distance(fs::directory_iterator(root_ / "data"), fs::directory_iterator()), 1);
+#endif
+}
+
 TEST_F(Backup, MissingProgramDirectory) {
   backup::yedekle(model_, messages_, env_, u8(root_ / "nowhere"));
   ASSERT_EQ(messages_.texts.size(), 1u);
@@ -262,6 +301,56 @@ TEST_F(Backup, TurkishFolderNamesAndALocationInCodePage1254) {
   EXPECT_EQ(model_.backupFlag, 1);
   EXPECT_EQ(readAll(copy), database_);
 }
+
+// A folder inside `base` whose path is `length` characters long.
+fs::path folderOfLength(const fs::path& base, std::size_t length) {
+  std::string folder = u8(base);
+  while (folder.size() < length)
+    folder = engine::joinPath(folder, std::string(std::min<std::size_t>(100, std::max<std::size_t>(length - folder.size() - 1, 1)), 'k'));
+  fs::create_directories(engine::toFsPath(folder));
+  return engine::toFsPath(folder);
+}
+
+// The program in a deep folder and the settings naming a database with all
+// of their 254 characters: the backup, its temporary file and the database's
+// lock file lie beyond the plain Windows calls' MAX_PATH of 260.
+TEST_F(Backup, ADeepProgramFolderAndALongDatabaseLocation) {
+  const fs::path prog = folderOfLength(root_ / "deep", 250);
+  const fs::path db = folderOfLength(root_ / "data" / "deep", 254 - 10) / "satis.mdb";
+  ASSERT_EQ(u8(db).size(), 254u);
+  writeAll(db, database_);
+  writeAll(prog / "PLX.dll", "[ayar]\r\nip=" + u8(db) + "\r\n");
+  backup::yedekle(model_, messages_, env_, u8(prog));
+  const std::string copy = engine::joinPath(u8(prog), "plx05122026183731.ocx");
+  EXPECT_GT(copy.size(), 260u);
+  ASSERT_EQ(messages_.texts, std::vector<std::string>{"VERİTABANI " + copy + " DİZİNE YEDEKLENDİ "});
+  EXPECT_EQ(readAll(engine::toFsPath(copy)), database_);
+  EXPECT_EQ(std::distance(fs::directory_iterator(prog), fs::directory_iterator()), 2) << "no temporary file";
+  EXPECT_EQ(std::distance(fs::directory_iterator(db.parent_path()), fs::directory_iterator()), 1) << "no lock file";
+}
+
+#ifdef _WIN32
+// The program on the cash desk's share (\\KASA1\Veri in the tests' Wine
+// prefix, cmake/wine-run.sh) and the database through drive K:, mapped to
+// the same share: the backup is written there as into a local folder.
+TEST_F(Backup, OnAFolderOfAnotherMachineAndAMappedDrive) {
+  if (!fs::exists("K:\\")) GTEST_SKIP() << "no share \\\\KASA1\\Veri mapped to K: here";
+  const std::string sub = "karvelta-backup-" + std::to_string(std::random_device()());
+  const std::string prog = "\\\\KASA1\\Veri\\" + sub;
+  ASSERT_TRUE(::CreateDirectoryW(engine::widen(prog).c_str(), nullptr));
+  const std::string db = "K:\\" + sub + "\\satis.mdb";
+  writeAll(engine::toFsPath(db), database_);
+  writeAll(engine::toFsPath(db).parent_path() / "PLX.dll", "[ayar]\r\nip=" + db + "\r\n");
+  backup::yedekle(model_, messages_, env_, prog);
+  const std::string copy = prog + "\\plx05122026183731.ocx";
+  EXPECT_EQ(messages_.texts, std::vector<std::string>{"VERİTABANI " + copy + " DİZİNE YEDEKLENDİ "});
+  EXPECT_EQ(readAll(engine::toFsPath("K:\\" + sub + "\\plx05122026183731.ocx")), database_);
+  std::set<std::string> files;
+  for (const auto& e : fs::directory_iterator(engine::toFsPath("K:\\" + sub))) files.insert(u8(e.path().filename()));
+  EXPECT_EQ(files, (std::set<std::string>{"PLX.dll", "plx05122026183731.ocx", "satis.mdb"}));
+  fs::remove_all(engine::toFsPath("K:\\" + sub));
+}
+#endif
 
 TEST_F(Backup, DiskFullReadErrorFlushErrorLeaveNoFile) {
   struct Case {
@@ -314,6 +403,36 @@ TEST_F(Backup, DatabaseHeldOpenByAnotherProgram) {
   run();
   EXPECT_EQ(model_.backupFlag, 1);
   EXPECT_EQ(readAll(program() / "plx05122026183731.ocx"), database_);
+}
+
+// A virus scanner holding the database or its lock file for a moment, as
+// after the sales program wrote it: the backup waits for it and copies.
+TEST_F(Backup, AMomentaryHolderOfTheDatabaseIsWaitedFor) {
+#ifdef _WIN32
+  engine::Env& system = engine::Env::system();  // retrying already
+#else
+  engine::RetryingEnv retrying(engine::Env::system());
+  engine::Env& system = retrying;
+#endif
+  const std::string db = u8(databasePath());
+  const std::string ldb = engine::lockFilePath(db);
+  int second = 31;
+  for (const std::string& held : {db, ldb}) {
+    SCOPED_TRACE(held);
+    writeAll(ldb, "");  // one left by a crash, for the holder to open
+    engine::testing::ForwardingEnv env(system);
+    env.setClock(at(5, 12, 2026, 18, 37, second));
+    window::Model model;
+    window::testing::RecordingMessages messages;
+    {
+      engine::testing::OtherProcess scanner(engine::testing::OtherProcess::holdFor(held, 200));
+      backup::yedekle(model, messages, env, u8(program()));
+    }
+    EXPECT_EQ(model.backupFlag, 1) << (messages.texts.empty() ? "" : messages.texts.back());
+    EXPECT_EQ(readAll(program() / backup::backupFileName(at(5, 12, 2026, 18, 37, second))), database_);
+    EXPECT_FALSE(fs::exists(ldb));
+    ++second;
+  }
 }
 
 TEST_F(Backup, FixtureDatabaseIsCopiedExactly) {

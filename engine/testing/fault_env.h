@@ -17,7 +17,10 @@
 // firing (fired() stays false), checking the file after each run.
 //
 // Paths given to denyWriteAccess() open read-only only: opening them for
-// writing fails as a file without write permission does.
+// writing fails as a file without write permission does. Folders given to
+// denyWritesUnder() are as read-only media, or a share this user may only
+// read: no file in them or below opens for writing, none is created, removed
+// or renamed there, and no lock file there can be taken.
 //
 // With loseUnsyncedOnCrash(true), a simulated crash also takes back what a
 // power cut may lose: every write or truncation not yet flushed by
@@ -85,6 +88,7 @@ class FaultEnv final : public Env {
   }
 
   void denyWriteAccess(const std::string& path) { state_->readOnlyPaths.insert(path); }
+  void denyWritesUnder(const std::string& dir) { state_->readOnlyDirs.push_back(dir); }
   void loseUnsyncedOnCrash(bool on) { state_->loseUnsynced = on; }
   // Loses, of what was not flushed, only the changes to files for which
   // `loses` holds (their data, creation and removal); the rest reached the
@@ -98,6 +102,7 @@ class FaultEnv final : public Env {
     state_->checkAlive();
     if (mode != OpenMode::ReadOnly && state_->readOnlyPaths.count(path))
       throw Error("cannot open '" + path + "': Permission denied");
+    if (mode != OpenMode::ReadOnly) state_->checkWritable("cannot open", path);
     // Creating or emptying a file changes the disk: counted as a write.
     if (mode == OpenMode::CreateNew || mode == OpenMode::CreateOrTruncate) {
       state_->beforeWrite();
@@ -118,6 +123,7 @@ class FaultEnv final : public Env {
     return base_.exists(path);
   }
   void remove(const std::string& path) override {
+    if (base_.exists(path)) state_->checkWritable("cannot remove", path);
     state_->beforeWrite();
     if (state_->loseUnsynced && base_.exists(path)) {
       auto f = base_.open(path, OpenMode::ReadOnly);
@@ -131,6 +137,8 @@ class FaultEnv final : public Env {
     state_->afterWrite();
   }
   void renameNoReplace(const std::string& from, const std::string& to) override {
+    state_->checkWritable("cannot rename", from);
+    state_->checkWritable("cannot rename to", to);
     state_->beforeWrite();
     base_.renameNoReplace(from, to);
     state_->afterWrite();
@@ -143,6 +151,7 @@ class FaultEnv final : public Env {
   }
   std::unique_ptr<FileLock> tryLockExclusive(const std::string& path) override {
     state_->checkAlive();
+    state_->checkWritable("cannot open lock file", path);
     return base_.tryLockExclusive(path);
   }
   bool isLockedElsewhere(const std::string& path) override {
@@ -234,6 +243,17 @@ class FaultEnv final : public Env {
     bool fired = false;
     bool crashed = false;
     std::set<std::string> readOnlyPaths;
+    std::vector<std::string> readOnlyDirs;
+
+    // Throws as read-only media do when path lies under a folder given to
+    // denyWritesUnder.
+    void checkWritable(const char* what, const std::string& path) const {
+      for (const std::string& dir : readOnlyDirs) {
+        const bool under = path.size() > dir.size() && path.compare(0, dir.size(), dir) == 0 &&
+                           (isPathSeparator(path[dir.size()]) || isPathSeparator(dir.back()));
+        if (under) throw Error(std::string(what) + " '" + path + "': Read-only file system");
+      }
+    }
 
     void checkAlive() const {
       // pendingCrash still set: the armed call itself failed underneath.

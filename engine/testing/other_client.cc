@@ -7,6 +7,12 @@
 //                     lock on byte 0x10000001 and the first 64-byte entry
 //                     (computer name, account name "Admin")
 //   sees-in-use DB    exits 0 when DB is in use by another program, else 1
+//   hold PATH MS      holds the existing file PATH for MS milliseconds, as a
+//                     virus scanner or the search indexer does with a file
+//                     just written: on Windows opened sharing nothing, on
+//                     Linux with an open file description lock on all of it;
+//                     it prints "ready" once it holds it, and ends when its
+//                     standard input does
 //
 // After "lock" and "jet" it prints "ready" and holds everything until its
 // standard input ends; then the jet client closes and removes the .ldb, as
@@ -14,11 +20,13 @@
 // line and exits 2. The jet client calls the system directly: it stands for
 // a program that does not go through our Env.
 #include <array>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <iostream>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "engine/env.h"
@@ -97,6 +105,20 @@ int jetClient(const std::string& db) {
   ::DeleteFileW(ldb.c_str());  // fails, harmlessly, while another user has it open
   return 0;
 }
+
+int holdFor(const std::string& path, int ms) {
+  HANDLE h = ::CreateFileW(widen(path).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    std::cout << "cannot open the file: error " << ::GetLastError() << std::endl;
+    return 2;
+  }
+  std::cout << "ready" << std::endl;
+  std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+  ::CloseHandle(h);
+  waitForEndOfInput();
+  return 0;
+}
 #else
 int jetClient(const std::string& db) {
   // A client under Wine: its byte-range locks are POSIX record locks.
@@ -127,14 +149,30 @@ int jetClient(const std::string& db) {
   ::unlink(ldb.c_str());
   return 0;
 }
+
+int holdFor(const std::string& path, int ms) {
+  const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+  struct flock all {};
+  all.l_type = F_WRLCK;
+  all.l_whence = SEEK_SET;
+  if (fd < 0 || ::fcntl(fd, F_OFD_SETLK, &all) != 0) {
+    std::cout << "cannot open and lock the file" << std::endl;
+    return 2;
+  }
+  std::cout << "ready" << std::endl;
+  std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+  ::close(fd);
+  waitForEndOfInput();
+  return 0;
+}
 #endif
 
 }  // namespace
 
 int main(int argc, char** argv) {
   const std::vector<std::string> args = engine::programArguments(argc, argv);
-  if (args.size() != 3) {
-    std::cout << "usage: karvelta_other_client lock|jet|sees-in-use PATH" << std::endl;
+  if (args.size() != 3 && !(args.size() == 4 && args[1] == "hold")) {
+    std::cout << "usage: karvelta_other_client lock|jet|sees-in-use PATH, or hold PATH MS" << std::endl;
     return 2;
   }
   const std::string& mode = args[1];
@@ -142,6 +180,7 @@ int main(int argc, char** argv) {
   try {
     if (mode == "sees-in-use") return engine::isInUseElsewhere(engine::Env::system(), path) ? 0 : 1;
     if (mode == "jet") return jetClient(path);
+    if (mode == "hold") return holdFor(path, std::stoi(args[3]));
     if (mode == "lock") {
       std::unique_ptr<engine::FileLock> lock = engine::Env::system().tryLockExclusive(path);
       if (!lock) {

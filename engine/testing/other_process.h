@@ -37,6 +37,12 @@ class OtherProcess {
   // the same way, with the client's user lock (one byte at 0x10000001) and
   // its 64-byte entry of computer and account name.
   static std::vector<std::string> jetClient(const std::string& db) { return {"jet", db}; }
+  // Holds the existing file at path for ms milliseconds and then lets go, as
+  // a virus scanner does with a file just written: on Windows an open that
+  // shares nothing, on Linux an open file description lock on all of it.
+  static std::vector<std::string> holdFor(const std::string& path, int ms) {
+    return {"hold", path, std::to_string(ms)};
+  }
   // Exits 0 when it sees db in use by another program (isInUseElsewhere), 1 when not.
   static std::vector<std::string> seesInUse(const std::string& db) { return {"sees-in-use", db}; }
 

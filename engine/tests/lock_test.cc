@@ -10,10 +10,15 @@
 
 #include "engine/error.h"
 #include "engine/in_use.h"
+#include "engine/path.h"
 #include "engine/testing/fault_env.h"
 #include "engine/testing/interrupted_change.h"
 #include "engine/testing/other_process.h"
 #include "engine/tests/write_test_util.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 namespace engine {
 namespace {
@@ -120,6 +125,43 @@ TEST(DatabaseLock, ASharedModeJetClientAndUsExcludeEachOther) {
   EXPECT_FALSE(childSeesInUse(db));
 }
 
+// A virus scanner or the search indexer holding the database or its lock
+// file for a moment is waited for; a holder that stays beyond the retrying
+// layer's second is another program with the database in use.
+TEST(DatabaseLock, AMomentaryHolderIsWaitedForALastingOneRefused) {
+  TempDir dir;
+  const std::string db = dir.copy("sales-small.mdb");
+  const std::string ldb = lockFilePath(db);
+  Env& env = testutil::retryingSystemEnv();
+  for (const std::string& held : {db, ldb}) {
+    SCOPED_TRACE(held);
+    testutil::writeBytes(ldb, {});  // one left by a crash, for the holder to open
+    {
+      testing::OtherProcess scanner(testing::OtherProcess::holdFor(held, 200));
+      auto writer = openDatabaseFile(env, db, false);
+      EXPECT_TRUE(writer.lock->held());
+    }
+    EXPECT_FALSE(std::filesystem::exists(ldb));
+  }
+#ifdef _WIN32
+  {
+    // The raw open refused by the holder's share mode, tried again.
+    testing::OtherProcess scanner(testing::OtherProcess::holdFor(db, 200));
+    EXPECT_NO_THROW(env.open(db, OpenMode::ReadOnly));
+  }
+#endif
+  for (const std::string& held : {db, ldb}) {
+    SCOPED_TRACE(held);
+    LockingChild holder(held);
+    try {
+      openDatabaseFile(env, db, false);
+      ADD_FAILURE() << "opened for writing";
+    } catch (const Error& e) {
+      EXPECT_NE(std::string(e.what()).find("in use by another program"), std::string::npos) << e.what();
+    }
+  }
+}
+
 TEST(DatabaseLock, ReadOnlyAndMissingFiles) {
   TempDir dir;
   std::string db = dir.copy("sales-small.mdb");
@@ -138,6 +180,40 @@ TEST(DatabaseLock, ReadOnlyAndMissingFiles) {
   }
   EXPECT_EQ(fileBytes(db), before);
   EXPECT_FALSE(std::filesystem::exists(lockFilePath(db)));
+  {
+    // On read-only media (or a share this user may only read) the lock file
+    // cannot be created either: reading goes on without it.
+    testing::FaultEnv media(Env::system());
+    media.denyWritesUnder(dir.path(""));
+    try {
+      openDatabaseFile(media, db, false);
+      ADD_FAILURE() << "opened for writing";
+    } catch (const Error& e) {
+      EXPECT_NE(std::string(e.what()).find("cannot be changed: its lock file cannot be created"),
+                std::string::npos) << e.what();
+    }
+    auto reader = openDatabaseFile(media, db, true);
+    EXPECT_FALSE(reader.lock->held());
+    EXPECT_NO_THROW(reader.channel->readPage(2));
+  }
+#ifdef _WIN32
+  {
+    // The read-only attribute, as Explorer's Properties sets it (Wine run as
+    // root would let a write through it; our Env does not).
+    ASSERT_TRUE(::SetFileAttributesW(widen(db).c_str(), FILE_ATTRIBUTE_READONLY));
+    try {
+      openDatabaseFile(Env::system(), db, false);
+      ADD_FAILURE() << "opened for writing";
+    } catch (const Error& e) {
+      EXPECT_NE(std::string(e.what()).find("read-only and cannot be changed"), std::string::npos) << e.what();
+    }
+    EXPECT_NO_THROW(openDatabaseFile(Env::system(), db, true).channel->readPage(2));
+    ::SetFileAttributesW(widen(db).c_str(), FILE_ATTRIBUTE_NORMAL);
+  }
+#endif
+  EXPECT_EQ(fileBytes(db), before);
+  EXPECT_FALSE(std::filesystem::exists(lockFilePath(db)));
+  EXPECT_FALSE(std::filesystem::exists(PageChannel::journalPath(db)));
   EXPECT_THROW(openDatabaseFile(Env::system(), dir.path("missing.mdb"), true), Error);
   EXPECT_THROW(openDatabaseFile(Env::system(), dir.path("missing.mdb"), false), Error);
   EXPECT_FALSE(std::filesystem::exists(dir.path("missing.ldb")));

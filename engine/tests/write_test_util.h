@@ -19,6 +19,7 @@
 #include "engine/env.h"
 #include "engine/in_use.h"
 #include "engine/path.h"
+#include "engine/retrying_env.h"
 #include "engine/testing/other_process.h"
 #include "engine/testing/readers.h"
 
@@ -86,6 +87,17 @@ class FixedClockEnv final : public EnvWrapper {
  private:
   std::tm now_{};
 };
+
+// The system's Env under the retrying layer: Env::system() itself on
+// Windows, which is that already; on Linux a RetryingEnv over it.
+inline Env& retryingSystemEnv() {
+#ifdef _WIN32
+  return Env::system();
+#else
+  static RetryingEnv env(Env::system());
+  return env;
+#endif
+}
 
 // Another process holding our engine's lock on `path` until released (or
 // destroyed).

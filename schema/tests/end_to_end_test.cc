@@ -17,11 +17,17 @@
 #include "engine/env.h"
 #include "engine/integrity_check.h"
 #include "engine/path.h"
+#include "engine/testing/fake_env.h"
+#include "engine/testing/fault_env.h"
 #include "engine/testing/other_process.h"
 #include "engine/testing/readers.h"
 #include "engine/testing/temp_dir.h"
 #include "schema/schema.h"
 #include "schema/tests/expected_catalogue.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 namespace schema::testing {
 namespace {
@@ -445,6 +451,59 @@ TEST_F(Unreachable, HeldOpenByTheSalesProgram) {
   }
   EXPECT_TRUE(fileBytes(db) == fileBytes(std::string(KARVELTA_FIXTURES_DIR) + "/sales-small.mdb"));
   EXPECT_EQ(listing(programDir), files);
+}
+
+// A database marked read-only, or on read-only media (a CD, a
+// write-protected stick, a share this user may only read): YEDEK AL copies
+// it, the update run reports every entry as existing as for any database it
+// cannot change, and nothing is left beside it, no journal, no lock file.
+TEST_F(Unreachable, ADatabaseMarkedReadOnlyOrOnReadOnlyMedia) {
+  const std::string data = engine::joinPath(root, "data");
+  fs::create_directory(engine::toFsPath(data));
+  const std::string db = engine::joinPath(data, "satis.mdb");
+  copyFixture("sales-small.mdb", db);
+  writeSettings(db);
+  const std::string before = fileBytes(db);
+  auto backupThenUpdate = [&](engine::Env& env, int second) {
+    engine::testing::ForwardingEnv clock(env);
+    std::tm t{};
+    t.tm_year = 2026 - 1900;
+    t.tm_mday = 9;
+    t.tm_sec = second;
+    clock.setClock(t);
+    model = window::Model{};
+    messages.shown.clear();
+    backup::yedekle(model, messages, clock, programDir);
+    ASSERT_EQ(model.backupFlag, 1) << messages.shown.back();
+    messages.shown.clear();
+    const std::unique_ptr<engine::Engine> jet = engine::makeJetEngine(env);
+    CountingEngine engineOverEnv{*jet};
+    Context run{model, messages, engineOverEnv, programDir};
+    basla(run);
+    expectEverythingRefused();
+    EXPECT_EQ(listing(data), std::set<std::string>{"satis.mdb"});
+    EXPECT_TRUE(fileBytes(db) == before);
+  };
+  {
+    SCOPED_TRACE("file");
+    engine::testing::FaultEnv fault(engine::Env::system());
+    fault.denyWriteAccess(db);
+    backupThenUpdate(fault, 1);
+  }
+  {
+    SCOPED_TRACE("media");
+    engine::testing::FaultEnv fault(engine::Env::system());
+    fault.denyWritesUnder(data);
+    backupThenUpdate(fault, 2);
+  }
+#ifdef _WIN32
+  {
+    SCOPED_TRACE("the read-only attribute");
+    ASSERT_TRUE(::SetFileAttributesW(engine::widen(db).c_str(), FILE_ATTRIBUTE_READONLY));
+    backupThenUpdate(engine::Env::system(), 3);
+    ::SetFileAttributesW(engine::widen(db).c_str(), FILE_ATTRIBUTE_NORMAL);
+  }
+#endif
 }
 
 TEST_F(Unreachable, SettingsNameAMissingDatabase) {

@@ -55,6 +55,7 @@ class ProgramTest : public ::testing::Test {
     fs::create_directories(engine::toFsPath(folder));
     db_ = engine::joinPath(folder, "satış.mdb");
     fs::copy_file(fs::path(KARVELTA_FIXTURES_DIR) / "sales-small.mdb", engine::toFsPath(db_));
+    fs::permissions(engine::toFsPath(db_), fs::perms::owner_read | fs::perms::owner_write);
   }
   void TearDown() override {
     std::error_code ec;

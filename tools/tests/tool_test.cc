@@ -32,6 +32,9 @@ class ToolTest : public ::testing::Test {
   std::string copy(const std::string& name) {
     const fs::path target = dir_ / name;
     fs::copy_file(fs::path(KARVELTA_FIXTURES_DIR) / name, target);
+    // The fixtures are read-only, and a copy keeps that: on Windows the
+    // read-only attribute, which the engine refuses to write through.
+    fs::permissions(target, fs::perms::owner_read | fs::perms::owner_write);
     return target.string();
   }
   static std::string bytesOf(const std::string& path) {
