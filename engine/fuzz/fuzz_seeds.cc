@@ -4,8 +4,8 @@
 //                              jet_write_fuzz);
 //   fuzz_seeds recovery DIR    descriptions of interrupted changes for
 //                              jet_recovery_fuzz: every change on every
-//                              database under every cut of its first calls,
-//                              undamaged, and with one of each kind of damage.
+//                              database under every kind of cut, undamaged
+//                              and damaged.
 // scripts/fuzz.sh --merge starts from these and keeps what adds coverage.
 #include <cstdint>
 #include <cstdio>
@@ -34,23 +34,24 @@ void databases(const std::filesystem::path& dir) {
   for (const auto& db : engine::fuzz::fuzzDatabases()) writeFile(dir / db.name, db.bytes);
 }
 
-// Layout: see jet_recovery_fuzz.cc. Counts as there (changes, cuts, damage).
+// Layout: see jet_recovery_fuzz.cc. Counts as there (changes, databases,
+// cuts, damage). Each cut of each change on each database once, at an n
+// that varies from one to the next (taken modulo the change's calls), and
+// once more with one kind of damage: a byte of the journal's first record,
+// its length, a sector of it, a byte of the database's first pages.
 void recovery(const std::filesystem::path& dir) {
-  constexpr int kOperations = 9, kDatabases = 2, kCuts = 12, kDamageKinds = 5, kCalls = 12;
+  constexpr int kOperations = 9, kDatabases = 2, kCuts = 12, kDamageKinds = 5;
   int made = 0;
   for (int op = 0; op < kOperations; ++op)
     for (int db = 0; db < kDatabases; ++db)
-      for (int cut = 0; cut < kCuts; ++cut)
-        for (int n = 0; n < kCalls; ++n) {
-          const auto u = [](int v) { return static_cast<std::uint8_t>(v); };
-          std::vector<std::uint8_t> in{u(op), u(db), u(cut), u(n % 6), u(n), 0};
-          writeFile(dir / ("c" + std::to_string(made++)), in);
-          // One kind of damage each: the journal's first record, its
-          // length, a sector of it, a byte of the database's first pages.
-          const int what = n % kDamageKinds;
-          in.insert(in.end(), {u(what), u(0x40 + 13 * n), u(n % 3), 0, u(0xA5)});
-          writeFile(dir / ("c" + std::to_string(made++)), in);
-        }
+      for (int cut = 0; cut < kCuts; ++cut) {
+        const auto u = [](int v) { return static_cast<std::uint8_t>(v); };
+        const int n = op * 7 + db * 3 + cut * 5;
+        std::vector<std::uint8_t> in{u(op), u(db), u(cut), u(n % 6), u(n), 0};
+        writeFile(dir / ("c" + std::to_string(made++)), in);
+        in.insert(in.end(), {u(n % kDamageKinds), u(0x40 + 13 * n), u(n % 3), 0, u(0xA5)});
+        writeFile(dir / ("c" + std::to_string(made++)), in);
+      }
 }
 
 }  // namespace

@@ -64,8 +64,11 @@ using Bytes = MemoryEnv::Bytes;
 const std::string kPath = "/fuzz/db.mdb";
 const std::string kJournal = engine::PageChannel::journalPath(kPath);
 
+// The input being run, told with a finding.
+std::string describeInput();
+
 [[noreturn]] void finding(const char* what) {
-  std::fprintf(stderr, "jet_recovery_fuzz: %s\n", what);
+  std::fprintf(stderr, "jet_recovery_fuzz: %s\n  input: %s\n", what, describeInput().c_str());
   __builtin_trap();
 }
 
@@ -329,7 +332,38 @@ void checkSettled(MemoryEnv& env, const std::string& password, const Bytes& befo
   if (now != before && now != after) (void)sound(env, password);
 }
 
+std::span<const std::uint8_t> current;  // the input being run
+int currentN = 0;                        // its cut's n, once known
+const char* const kOperationNames[kOperations] = {
+    "rename a table", "create a table", "add a text field", "add a memo field", "add a long field",
+    "add a yes/no field", "add a currency field", "add a date field", "append rows with memos"};
+const char* const kCutNames[kCuts.size()] = {
+    "write fails", "crash after write", "crash after write, unflushed lost",
+    "crash after write, unflushed journal lost", "crash after write, unflushed database lost",
+    "torn write", "torn write, unflushed lost", "flush fails", "crash after flush",
+    "crash after flush, unflushed lost", "crash after flush, unflushed journal lost",
+    "crash after flush, unflushed database lost"};
+const char* const kDamageNames[kDamageKinds] = {"journal byte xor", "journal cut to", "journal lengthened by",
+                                                "journal sector filled", "database byte xor"};
+
+std::string describeInput() {
+  const auto in = current;
+  if (in.size() < 6) return "(none)";
+  std::string out = std::string(kOperationNames[in[0] % kOperations]) + " on database '" +
+                    engine::fuzz::fuzzDatabases()[in[1] % engine::fuzz::fuzzDatabases().size()].name + "', " +
+                    kCutNames[in[2] % kCuts.size()] + " n=" + std::to_string(currentN) + ", opens order " +
+                    std::to_string(in[3] % kOrders.size());
+  for (std::size_t at = 6; at + kDamageSize <= in.size() && (at - 6) / kDamageSize < kMaxDamage; at += kDamageSize) {
+    const unsigned offset = in[at + 1] | in[at + 2] << 8 | in[at + 3] << 16;
+    out += "; " + std::string(kDamageNames[in[at] % kDamageKinds]) + " offset " + std::to_string(offset) +
+           " value " + std::to_string(in[at + 4]);
+  }
+  return out;
+}
+
 void recoverInterrupted(std::span<const std::uint8_t> input) {
+  current = input;
+  currentN = 0;
   if (input.size() < 6) return;
   const int op = input[0] % kOperations;
   const std::size_t database = input[1] % engine::fuzz::fuzzDatabases().size();
@@ -342,6 +376,7 @@ void recoverInterrupted(std::span<const std::uint8_t> input) {
   const int calls = cut.kind == FaultEnv::Kind::Write ? ref.writes : ref.syncs;
   if (calls == 0) return;
   const int n = 1 + static_cast<int>(raw % static_cast<unsigned>(calls));
+  currentN = n;
 
   MemoryEnv env(kPath, base.bytes);
   interrupt(env, op, base.password, cut, n);
