@@ -94,9 +94,15 @@ for target in "${targets[@]}"; do
     mkdir "$grown"
     cp -r "$corpus/." "$grown/"
     cp -r "$(engineSeeds "$target")/." "$grown/"
+    # Findings of this run only: written beside the run, then kept.
+    mkdir "$work/findings-$target"
     "$bin/$target" -max_total_time="$seconds" -fork=1 -ignore_crashes=1 -ignore_timeouts=1 -ignore_ooms=1 -print_funcs=0 \
-      "${common[@]}" "$grown" || found=1
-    ls "$build/$target"-crash-* "$build/$target"-timeout-* "$build/$target"-oom-* >/dev/null 2>&1 && found=1
+      "${common[@]}" -artifact_prefix="$work/findings-$target/$target-" "$grown" || found=1
+    if [ -n "$(ls -A "$work/findings-$target")" ]; then
+      found=1
+      echo "== $target: $(ls "$work/findings-$target" | wc -l) findings"
+      cp "$work/findings-$target"/* "$build/"
+    fi
     minimal="$work/minimal-$target"
     mkdir "$minimal"
     "$bin/$target" -merge=1 "${common[@]}" "$minimal" "$grown" 2>&1 | grep -E "^MERGE-OUTER: [0-9]+ new files" || true
