@@ -206,39 +206,54 @@ enum Damage { JournalByte, JournalCut, JournalLengthened, JournalSector, Databas
 constexpr std::size_t kDamageSize = 5;
 constexpr std::size_t kMaxDamage = 32;
 
+// The damage done to the input being run, as (kind, offset or length, value,
+// length of the file before), told with a finding.
+struct DoneDamage {
+  int what;
+  std::uint64_t at;
+  unsigned value;
+  std::size_t fileSize;
+};
+std::vector<DoneDamage> doneDamage;
+
 // Offsets of database bytes the damage changed.
 std::vector<std::uint64_t> damage(MemoryEnv& env, std::span<const std::uint8_t> records) {
   std::vector<std::uint64_t> masked;
-  for (std::size_t at = 0; at + kDamageSize <= records.size() && at / kDamageSize < kMaxDamage; at += kDamageSize) {
-    const std::uint8_t what = records[at] % kDamageKinds;
-    const std::uint32_t offset = records[at + 1] | records[at + 2] << 8 | records[at + 3] << 16;
-    const std::uint8_t value = records[at + 4];
+  doneDamage.clear();
+  for (std::size_t r = 0; r + kDamageSize <= records.size() && r / kDamageSize < kMaxDamage; r += kDamageSize) {
+    const std::uint8_t what = records[r] % kDamageKinds;
+    const std::uint32_t offset = records[r + 1] | records[r + 2] << 8 | records[r + 3] << 16;
+    const std::uint8_t value = records[r + 4];
     const bool journal = what != DatabaseByte;
     if (journal && what != JournalLengthened && !env.exists(kJournal)) continue;
     Bytes bytes = env.contents(journal ? kJournal : kPath);
+    const std::size_t size = bytes.size();
+    std::uint64_t at = 0;
     switch (what) {
       case JournalByte:
       case DatabaseByte:
         if (bytes.empty()) continue;
-        bytes[offset % bytes.size()] ^= value == 0 ? 0x80 : value;
-        if (what == DatabaseByte) masked.push_back(offset % bytes.size());
+        at = offset % size;
+        bytes[at] ^= value == 0 ? 0x80 : value;
+        if (what == DatabaseByte) masked.push_back(at);
         break;
       case JournalCut:
-        bytes.resize(offset % (bytes.size() + 1));
+        at = offset % (size + 1);
+        bytes.resize(at);
         break;
       case JournalLengthened:
-        bytes.resize(bytes.size() + 1 + offset % 8192, value);
+        at = 1 + offset % 8192;
+        bytes.resize(size + at, value);
         break;
       case JournalSector:
         if (bytes.empty()) continue;
-        {
-          // A sector of the disk lost: 512 bytes, from a multiple of 512.
-          const std::size_t start = (offset % bytes.size()) / 512 * 512;
-          std::fill(bytes.begin() + static_cast<std::ptrdiff_t>(start),
-                    bytes.begin() + static_cast<std::ptrdiff_t>(std::min(bytes.size(), start + 512)), value);
-        }
+        // A sector of the disk lost: 512 bytes, from a multiple of 512.
+        at = (offset % size) / 512 * 512;
+        std::fill(bytes.begin() + static_cast<std::ptrdiff_t>(at),
+                  bytes.begin() + static_cast<std::ptrdiff_t>(std::min<std::uint64_t>(size, at + 512)), value);
         break;
     }
+    doneDamage.push_back({what, at, value, size});
     env.put(journal ? kJournal : kPath, bytes);
   }
   std::sort(masked.begin(), masked.end());
@@ -343,8 +358,8 @@ const char* const kCutNames[kCuts.size()] = {
     "torn write", "torn write, unflushed lost", "flush fails", "crash after flush",
     "crash after flush, unflushed lost", "crash after flush, unflushed journal lost",
     "crash after flush, unflushed database lost"};
-const char* const kDamageNames[kDamageKinds] = {"journal byte xor", "journal cut to", "journal lengthened by",
-                                                "journal sector filled", "database byte xor"};
+const char* const kDamageNames[kDamageKinds] = {"journal byte xor at", "journal cut to", "journal lengthened by",
+                                                "journal sector filled at", "database byte xor at"};
 
 std::string describeInput() {
   const auto in = current;
@@ -353,17 +368,16 @@ std::string describeInput() {
                     engine::fuzz::fuzzDatabases()[in[1] % engine::fuzz::fuzzDatabases().size()].name + "', " +
                     kCutNames[in[2] % kCuts.size()] + " n=" + std::to_string(currentN) + ", opens order " +
                     std::to_string(in[3] % kOrders.size());
-  for (std::size_t at = 6; at + kDamageSize <= in.size() && (at - 6) / kDamageSize < kMaxDamage; at += kDamageSize) {
-    const unsigned offset = in[at + 1] | in[at + 2] << 8 | in[at + 3] << 16;
-    out += "; " + std::string(kDamageNames[in[at] % kDamageKinds]) + " offset " + std::to_string(offset) +
-           " value " + std::to_string(in[at + 4]);
-  }
+  for (const DoneDamage& d : doneDamage)
+    out += "; " + std::string(kDamageNames[d.what]) + " " + std::to_string(d.at) + " (value " +
+           std::to_string(d.value) + ", file of " + std::to_string(d.fileSize) + " bytes)";
   return out;
 }
 
 void recoverInterrupted(std::span<const std::uint8_t> input) {
   current = input;
   currentN = 0;
+  doneDamage.clear();
   if (input.size() < 6) return;
   const int op = input[0] % kOperations;
   const std::size_t database = input[1] % engine::fuzz::fuzzDatabases().size();
