@@ -89,7 +89,9 @@ std::shared_ptr<DatabaseLock> DatabaseLock::acquire(Env& env, const std::string&
     if (forWriting)
       throw Error("the database '" + dbPath + "' cannot be changed: its lock file cannot be created (" +
                   e.what() + ")");
-    return unheld();
+    auto lock = unheld();
+    lock->lockFileUnavailable_ = true;
+    return lock;
   }
   if (!fileLock) {
     if (forWriting) throw inUse(dbPath);
@@ -104,7 +106,9 @@ OpenDatabaseFile openDatabaseFile(Env& env, const std::string& dbPath, bool read
   if (!env.exists(dbPath)) throw Error("the database '" + dbPath + "' does not exist");
   OpenDatabaseFile out;
   out.lock = DatabaseLock::acquire(env, dbPath, !readOnly);
-  if (!out.lock->held() && env.exists(PageChannel::journalPath(dbPath)))
+  // A journal beside a database another program holds may be that
+  // program's change under way: not ours to judge.
+  if (!out.lock->held() && !out.lock->lockFileUnavailable() && env.exists(PageChannel::journalPath(dbPath)))
     throw Error("the database '" + dbPath + "' is in use by another program, which is changing it");
   // Opened once, here, and given to the channel.
   std::unique_ptr<File> file;

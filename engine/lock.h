@@ -18,7 +18,8 @@
 // same words only when a rollback journal shows that the other program is in
 // the middle of a change. A read-only open takes the shared lock like a
 // writer when nobody else holds it (and goes on without one when the lock file
-// cannot be created, e.g. in a read-only folder).
+// cannot be created, e.g. in a read-only folder, where no writer can be at
+// work: a journal there is a leftover and is judged as on any open).
 //
 // A database file without write permission opens for reading; opening it for
 // writing is refused with an Error saying it is read-only.
@@ -47,6 +48,9 @@ class DatabaseLock {
 
   // Whether this process holds the lock file's lock through this object.
   bool held() const { return entry_ != nullptr; }
+  // Not held because the lock file cannot be created (a read-only folder or
+  // medium), rather than because another process holds it.
+  bool lockFileUnavailable() const { return lockFileUnavailable_; }
   // The pages of the database cached for this process's connections while
   // it holds the lock; null when it does not.
   std::shared_ptr<PageCache> pageCache() const;
@@ -59,6 +63,7 @@ class DatabaseLock {
  private:
   explicit DatabaseLock(std::shared_ptr<Entry> entry) : entry_(std::move(entry)) {}
   std::shared_ptr<Entry> entry_;
+  bool lockFileUnavailable_ = false;
 };
 
 // The canonical form of a database path, as the registry keys it.

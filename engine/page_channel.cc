@@ -9,97 +9,14 @@
 #include <utility>
 #include <vector>
 
-#define XXH_INLINE_ALL
-#include <xxhash.h>
-#include <zlib.h>
-
 #include "engine/error.h"
 #include "engine/page_cache.h"
 #include "engine/little_endian.h"
 #include "engine/path.h"
+#include "engine/rollback_journal.h"
 
 namespace engine {
 namespace {
-
-// --- little-endian helpers ---
-
-std::uint64_t get64(std::span<const std::uint8_t> b, std::size_t at) {
-  return std::uint64_t{get32(b, at)} | std::uint64_t{get32(b, at + 4)} << 32;
-}
-void put64(std::span<std::uint8_t> b, std::size_t at, std::uint64_t v) {
-  put32(b, at, static_cast<std::uint32_t>(v));
-  put32(b, at + 4, static_cast<std::uint32_t>(v >> 32));
-}
-
-// --- journal layout ---
-//   header (48 bytes): magic "PGJRNL03", u32 page size, u32 record count,
-//                      u64 original database length, u64 new length, u32
-//                      salt, 8 zero bytes, u32 checksum of the 44 bytes
-//                      before it
-//   record (4140 bytes), one per page the transaction writes, in page order:
-//                      u32 page number, u32 flags (1: the page existed, and
-//                      its old content follows), the old content (zeros for
-//                      an appended page), eight u32 checksums of the new
-//                      content's 512-byte sectors, u32 checksum of the 4136
-//                      bytes before it
-// The checksums are the low 32 bits of XXH3-64; the header's and the
-// records' are seeded with the salt, a new random value per transaction, so
-// that no part of an earlier journal passes for a part of this one. Journals
-// of earlier versions have the same layout: "PGJRNL03" with CRC-32 (zlib's,
-// the salt's four bytes summed first), "PGJRNL02" with FNV-1a; they are still
-// read, so that a change interrupted under an earlier version is settled
-// alike.
-constexpr std::array<std::uint8_t, 8> kMagic{'P', 'G', 'J', 'R', 'N', 'L', '0', '4'};
-constexpr std::array<std::uint8_t, 8> kMagicCrc{'P', 'G', 'J', 'R', 'N', 'L', '0', '3'};
-constexpr std::array<std::uint8_t, 8> kMagicFnv{'P', 'G', 'J', 'R', 'N', 'L', '0', '2'};
-constexpr std::size_t kHeaderSize = 48;
-constexpr std::size_t kSectorSize = 512;
-constexpr std::size_t kSectors = kPageSize / kSectorSize;
-constexpr std::size_t kRecordOld = 8;
-constexpr std::size_t kRecordSums = kRecordOld + kPageSize;
-constexpr std::size_t kRecordSize = kRecordSums + 4 * kSectors + 4;
-constexpr std::uint32_t kRecordExisted = 1;
-
-// The checksums of one journal version.
-struct JournalSums {
-  enum class Kind { Xxh3, Crc /* "PGJRNL03" */, Fnv /* "PGJRNL02" */ };
-  Kind kind = Kind::Xxh3;
-
-  // Of a sector of new content.
-  std::uint32_t plain(std::span<const std::uint8_t> data) const {
-    switch (kind) {
-      case Kind::Xxh3: return static_cast<std::uint32_t>(XXH3_64bits(data.data(), data.size()));
-      case Kind::Crc: return crc(0, data);
-      case Kind::Fnv: break;
-    }
-    return fnv1a(data, 2166136261u);
-  }
-  // Of the header or a record.
-  std::uint32_t salted(std::span<const std::uint8_t> data, std::uint32_t salt) const {
-    switch (kind) {
-      case Kind::Xxh3: return static_cast<std::uint32_t>(XXH3_64bits_withSeed(data.data(), data.size(), salt));
-      case Kind::Crc: {
-        std::array<std::uint8_t, 4> seed{};
-        put32(seed, 0, salt);
-        return crc(crc(0, seed), data);
-      }
-      case Kind::Fnv: break;
-    }
-    return fnv1a(data, 2166136261u ^ salt);
-  }
-
- private:
-  static std::uint32_t crc(std::uint32_t start, std::span<const std::uint8_t> data) {
-    return static_cast<std::uint32_t>(crc32_z(start, data.data(), data.size()));
-  }
-  static std::uint32_t fnv1a(std::span<const std::uint8_t> data, std::uint32_t h) {
-    for (std::uint8_t c : data) {
-      h ^= c;
-      h *= 16777619u;
-    }
-    return h;
-  }
-};
 
 std::uint32_t newSalt() {
   static std::mt19937 rng{std::random_device{}()};
@@ -462,33 +379,15 @@ void PageChannel::commit() {
     // 1. The journal, flushed with its directory entry.
     journalStarted = true;
     {
-      const std::uint32_t salt = newSalt();
-      const JournalSums sums;
-      std::vector<std::uint8_t> body(kHeaderSize + dirty_.size() * kRecordSize);
-      std::span<std::uint8_t> header(body.data(), kHeaderSize);
-      std::copy(kMagic.begin(), kMagic.end(), header.begin());
-      put32(header, 8, static_cast<std::uint32_t>(kPageSize));
-      put32(header, 12, static_cast<std::uint32_t>(dirty_.size()));
-      put64(header, 16, originalSize_);
-      put64(header, 24, std::uint64_t{transactionPages_} * kPageSize);
-      put32(header, 32, salt);
-      put32(header, 44, sums.salted(header.first(44), salt));
-      std::size_t at = kHeaderSize;
+      std::vector<JournalPage> pages;
+      pages.reserve(dirty_.size());
       std::size_t old = 0;
       for (const auto& [n, page] : dirty_) {
-        std::span<std::uint8_t> rec(body.data() + at, kRecordSize);
-        put32(rec, 0, n);
-        if (n < originalPages_) {
-          put32(rec, 4, kRecordExisted);
-          std::copy(originals[old].second.begin(), originals[old].second.end(), rec.begin() + kRecordOld);
-          ++old;
-        }
-        for (std::size_t i = 0; i < kSectors; ++i)
-          put32(rec, kRecordSums + 4 * i,
-                sums.plain(std::span<const std::uint8_t>(page).subspan(i * kSectorSize, kSectorSize)));
-        put32(rec, kRecordSize - 4, sums.salted(rec.first(kRecordSize - 4), salt));
-        at += kRecordSize;
+        const Page* before = n < originalPages_ ? &originals[old++].second : nullptr;
+        pages.push_back(JournalPage{n, &page, before});
       }
+      const std::vector<std::uint8_t> body =
+          encodeJournal(originalSize_, std::uint64_t{transactionPages_} * kPageSize, pages, newSalt());
       // The kept journal is overwritten in place, not cut first: cutting
       // and regrowing a file costs the file system a metadata commit at the
       // flush that follows. Records of an earlier change that lie beyond
@@ -513,7 +412,7 @@ void PageChannel::commit() {
     // journal back, the next open finds the whole change in the file and
     // removes it.
     if (cache_) {
-      jf->write(0, std::array<std::uint8_t, kHeaderSize>{});
+      jf->write(0, std::array<std::uint8_t, kJournalHeaderSize>{});
       cache_->setJournalKept(true);
     } else {
       jf.reset();
@@ -558,11 +457,8 @@ void PageChannel::recoverJournal() {
   if (cache_ && cache_->journalKept()) return;
   if (!env_.exists(journal)) return;
 
-  // A journal that is not complete and valid belongs to a change that never
-  // touched the database: it is removed. So is the journal of a change whose
-  // every page is in the file already (its removal was lost in a power cut),
-  // once the file is flushed. Neither removal needs a flush of its own: a
-  // journal that comes back is judged the same way again.
+  // Removals need no flush of their own: a journal that comes back is judged
+  // the same way again.
   auto remove = [&](JournalRecovery what) {
     recovery_ = what;
     try {
@@ -571,87 +467,34 @@ void PageChannel::recoverJournal() {
       if (!readOnly_) throw;  // harmless when it stays; a writable open removes it
     }
   };
-  auto discard = [&] { remove(JournalRecovery::Discarded); };
 
   auto jf = env_.open(journal, OpenMode::ReadOnly);
-  const std::uint64_t size = jf->size();
-  if (size < kHeaderSize) return discard();
-  std::array<std::uint8_t, kHeaderSize> header{};
-  jf->read(0, header);
-  const std::uint32_t salt = get32(header, 32);
-  JournalSums sums;
-  if (std::equal(kMagicCrc.begin(), kMagicCrc.end(), header.begin()))
-    sums.kind = JournalSums::Kind::Crc;
-  else if (std::equal(kMagicFnv.begin(), kMagicFnv.end(), header.begin()))
-    sums.kind = JournalSums::Kind::Fnv;
-  else if (!std::equal(kMagic.begin(), kMagic.end(), header.begin()))
-    return discard();
-  if (get32(header, 44) != sums.salted(std::span<const std::uint8_t>(header).first(44), salt) ||
-      get32(header, 8) != kPageSize)
-    return discard();
-  const std::uint32_t count = get32(header, 12);
-  const std::uint64_t originalSize = get64(header, 16);
-  const std::uint64_t newSize = get64(header, 24);
-  // A kept journal may run on past its records with those of an earlier,
-  // longer change (commit() overwrites it in place).
-  if (size < kHeaderSize + std::uint64_t{count} * kRecordSize || originalSize % kPageSize != 0 ||
-      newSize % kPageSize != 0 || newSize < originalSize)
-    return discard();
-
-  // Every record whole, in page order, for a page of the change; then where
-  // each page of the file stands: every sector as the change left it (new),
-  // as it was (old), or neither, which means that the file was changed by
-  // someone else since, and the journal is no longer ours to apply.
-  std::vector<std::uint8_t> rec(kRecordSize);
-  const std::uint64_t fileSize = file_->size();
-  bool complete = true;
-  bool foreign = false;
-  std::int64_t previous = -1;
-  for (std::uint32_t i = 0; i < count; ++i) {
-    jf->read(kHeaderSize + std::uint64_t{i} * kRecordSize, rec);
-    const std::uint32_t n = get32(rec, 0);
-    const bool existed = get32(rec, 4) == kRecordExisted;
-    const std::uint64_t end = std::uint64_t{n} * kPageSize + kPageSize;
-    if (get32(rec, kRecordSize - 4) != sums.salted(std::span<const std::uint8_t>(rec).first(kRecordSize - 4), salt) ||
-        std::int64_t{n} <= previous || end > newSize || existed != (end <= originalSize))
-      return discard();
-    previous = n;
-    if (end > fileSize) {
-      complete = false;
-      if (existed) foreign = true;  // the file is shorter than it ever was
-      continue;
-    }
-    Page now{};
-    file_->read(end - kPageSize, now);
-    for (std::size_t k = 0; k < kSectors; ++k) {
-      std::span<const std::uint8_t> sector = std::span<const std::uint8_t>(now).subspan(k * kSectorSize, kSectorSize);
-      const bool isNew = sums.plain(sector) == get32(rec, kRecordSums + 4 * k);
-      const bool isOld = existed && std::equal(sector.begin(), sector.end(),
-                                               rec.begin() + static_cast<std::ptrdiff_t>(kRecordOld + k * kSectorSize));
-      if (!isNew) complete = false;
-      if (existed && !isNew && !isOld) foreign = true;
-    }
-  }
-  if (complete) {
-    // The change reached the file: keep it, flushed, before the journal goes.
-    if (!readOnly_) {
-      file_->sync();
-    } else {
-      try {
-        env_.open(path_, OpenMode::ReadWrite)->sync();
-      } catch (const Error&) {
-        recovery_ = JournalRecovery::Completed;
-        return;  // whole as it is; the journal stays for a writable open
+  JournalVerdict verdict = judgeJournal(*jf, *file_, journal, path_);
+  switch (verdict.action) {
+    case JournalVerdict::Action::Refuse:
+      throw Error(verdict.message);
+    case JournalVerdict::Action::Remove:
+      jf.reset();
+      return remove(JournalRecovery::Discarded);
+    case JournalVerdict::Action::Complete:
+      // The change reached the file: keep it, flushed, before the journal goes.
+      if (!readOnly_) {
+        file_->sync();
+      } else {
+        try {
+          env_.open(path_, OpenMode::ReadWrite)->sync();
+        } catch (const Error&) {
+          recovery_ = JournalRecovery::Completed;
+          return;  // whole as it is; the journal stays for a writable open
+        }
       }
-    }
-    return remove(JournalRecovery::Completed);
+      jf.reset();
+      return remove(JournalRecovery::Completed);
+    case JournalVerdict::Action::RollBack:
+      break;
   }
-  if (foreign)
-    throw Error("the database '" + path_ +
-                "' has a rollback journal that no longer matches it: the file was changed after an "
-                "interrupted change, and neither is touched");
 
-  // A hot journal: put the old pages back and cut the file to its length.
+  // Put the old pages back and cut the file to its length.
   std::unique_ptr<File> writable;
   File* target = file_.get();
   if (readOnly_) {
@@ -664,13 +507,8 @@ void PageChannel::recoverJournal() {
     }
     target = writable.get();
   }
-  for (std::uint32_t i = 0; i < count; ++i) {
-    jf->read(kHeaderSize + std::uint64_t{i} * kRecordSize, rec);
-    if (get32(rec, 4) != kRecordExisted) continue;
-    const std::uint32_t n = get32(rec, 0);
-    target->write(std::uint64_t{n} * kPageSize, std::span<const std::uint8_t>(rec).subspan(kRecordOld, kPageSize));
-  }
-  target->truncate(originalSize);
+  for (const auto& [n, old] : verdict.oldPages) target->write(std::uint64_t{n} * kPageSize, old);
+  target->truncate(verdict.originalSize);
   target->sync();
   jf.reset();
   remove(JournalRecovery::RolledBack);

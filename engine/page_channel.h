@@ -18,17 +18,20 @@
 //      for the next commit, which writes over it, while this process holds
 //      the lock (a channel with a PageCache; the lock's holder removes it
 //      when the last connection closes), else removed.
-// Opening a database with a valid journal ("hot") judges it by the file: when
-// every page of the change is in the file, the change stands and the journal
-// is removed (a power cut took back the voiding of step 3); when every part of
-// every page is either as it was or as the change left it, the old pages are
-// written back and the file is cut to its original length (a cut in step 2);
-// a journal that is not complete and valid is removed (a cut in step 1, the
-// database untouched). A page that matches neither means the file was changed
-// since by someone else: the open is refused and both are left alone. A
-// commit that fails with an error rolls back at once; if even that fails, the
-// journal stays and the next open finishes the rollback. engine/FORMAT.md
-// ("The commit protocol") says why each flush is needed.
+// Opening a database beside a journal judges the journal by the file
+// (rollback_journal.h, engine/FORMAT.md 1.1): a journal without a header
+// (voided, or never flushed) and one whose every page is still as it was
+// are removed; when every page of the change is in the file, the change
+// stands and the journal is removed (a power cut took back the voiding of
+// step 3); when every part of every page is either as it was or as the
+// change left it, the old pages are written back and the file is cut to its
+// original length (a cut in step 2). Anything the files do not prove (a
+// damaged or cut journal beside a file the change reached, a page that
+// matches neither state because someone else changed the file since) refuses
+// the open and leaves both files alone. A commit that fails with an error
+// rolls back at once; if even that fails, the journal stays and the next
+// open finishes the rollback. engine/FORMAT.md ("The commit protocol") says
+// why each flush is needed.
 //
 // Reading. A channel given a PageCache (shared by this process's connections
 // while it holds the database's lock, engine/page_cache.h) reads each page
@@ -61,7 +64,7 @@ class PageCache;
 // What opening a channel did with a rollback journal it found.
 enum class JournalRecovery {
   None,        // there was no journal
-  Discarded,   // an incomplete journal: the database had not been touched
+  Discarded,   // the database had not been touched: no header, or every page as before
   RolledBack,  // a hot journal: the interrupted change was undone
   Completed,   // the change had reached the file; only its journal was left
 };

@@ -363,7 +363,7 @@ TEST_F(BackupAfterCrash, InterruptedChangeIsRolledBackBeforeTheCopy) {
   EXPECT_FALSE(fs::exists(engine::lockFilePath(salesPath().string())));
 }
 
-TEST_F(BackupAfterCrash, JournalThatCannotBeRolledBackFailsTheBackup) {
+TEST_F(BackupAfterCrash, JournalThatCannotBeRolledBackOrIsDamagedFailsTheBackup) {
   const std::string halfWritten = readAll(salesPath());
   const std::string db = salesPath().string();
   env_.failOpen = [db](const std::string& path, OpenMode mode) {
@@ -374,8 +374,21 @@ TEST_F(BackupAfterCrash, JournalThatCannotBeRolledBackFailsTheBackup) {
   EXPECT_TRUE(readAll(salesPath()) == halfWritten);
   EXPECT_TRUE(fs::exists(journal()));
 
-  // Once the file can be written again the next backup repairs and copies.
+  // A journal damaged where the rollback needs it (its header): no copy of
+  // the half-changed file, and both files left as they are.
   env_.failOpen = nullptr;
+  const std::string journalBytes = readAll(journal());
+  std::string damaged = journalBytes;
+  damaged[20] ^= 0x01;
+  writeAll(journal(), damaged);
+  run();
+  expectFailedUnchanged(0, window::kRed, {});
+  EXPECT_TRUE(readAll(salesPath()) == halfWritten);
+  EXPECT_TRUE(readAll(journal()) == damaged);
+
+  // Once the file can be written again, and the journal is whole, the next
+  // backup repairs and copies.
+  writeAll(journal(), journalBytes);
   run();
   EXPECT_EQ(model_.backupFlag, 1);
   EXPECT_TRUE(readAll(program() / "plx05122026183731.ocx") == committed_);

@@ -8,6 +8,8 @@
 #include <vector>
 
 #include <zlib.h>
+#define XXH_INLINE_ALL
+#include <xxhash.h>
 
 #include "engine/error.h"
 #include "engine/lock.h"
@@ -167,18 +169,44 @@ TEST(Journal, CrashAfterTheDatabaseWritesIsRolledBackOnOpen) {
   EXPECT_FALSE(std::filesystem::exists(journalOf(db)));
 }
 
-// Journals written by earlier versions (magic PGJRNL03 with CRC-32
-// checksums, PGJRNL02 with FNV-1a, the same layout) are rolled back as well:
-// discarding one as unknown would keep the half-written file.
+// The toy change cut on a fresh copy of sales-small by the fault: the
+// database and the journal as the crash left them.
+struct Interrupted {
+  std::vector<std::uint8_t> db;
+  std::vector<std::uint8_t> journal;
+};
+Interrupted interruptToyChange(const TempDir& dir, FaultEnv::Kind kind, FaultEnv::Mode mode, int n) {
+  const std::string db = dir.copy("sales-small.mdb", "interrupted.mdb");
+  std::filesystem::remove(journalOf(db));
+  {
+    FaultEnv env(Env::system());
+    PageChannel ch(env, db, false);
+    env.arm(kind, mode, n);
+    EXPECT_THROW(toyChange(ch), SimulatedCrash);
+  }
+  Interrupted out{fileBytes(db), fileBytes(journalOf(db))};
+  std::filesystem::remove(db);
+  std::filesystem::remove(journalOf(db));
+  return out;
+}
+
+// Journals written by earlier versions, which have no page list and one
+// record per page ("PGJRNL04" with XXH3 checksums, "PGJRNL03" with CRC-32,
+// "PGJRNL02" with FNV-1a), are still judged and rolled back; a damaged one
+// is refused, since only its records tell which pages the change wrote.
 TEST(Journal, JournalsOfEarlierVersionsAreStillRolledBack) {
   TempDir dir;
-  // The change's new pages, from the same change made whole on another copy.
   std::string whole = dir.copy("sales-small.mdb", "whole.mdb");
+  const std::vector<std::uint8_t> before = fileBytes(whole);
   {
     PageChannel ch(Env::system(), whole, false);
     toyChange(ch);
   }
   const std::vector<std::uint8_t> after = fileBytes(whole);
+  // Writes: create journal, journal body, pages 1, 4, 9, 41, 42 -> crash
+  // after page 9.
+  const Interrupted half = interruptToyChange(dir, FaultEnv::Kind::Write, FaultEnv::Mode::CrashAfter, 5);
+
   using Sum = std::function<std::uint32_t(const std::uint8_t*, std::size_t, std::uint32_t salt)>;
   const Sum fnv = [](const std::uint8_t* p, std::size_t n, std::uint32_t salt) {
     std::uint32_t h = 2166136261u ^ salt;
@@ -193,46 +221,58 @@ TEST(Journal, JournalsOfEarlierVersionsAreStillRolledBack) {
                                   static_cast<std::uint8_t>(salt >> 16), static_cast<std::uint8_t>(salt >> 24)};
     return static_cast<std::uint32_t>(crc32_z(crc32_z(0, seed, 4), p, n));
   };
+  const Sum xxh3 = [](const std::uint8_t* p, std::size_t n, std::uint32_t salt) {
+    return static_cast<std::uint32_t>(XXH3_64bits_withSeed(p, n, salt));
+  };
   struct Version {
     char digit;
     Sum sum;                                                    // of the header and the records
     std::function<std::uint32_t(const std::uint8_t*)> sector;  // of 512 bytes of new content
   };
   const Version versions[] = {
+      {'4', xxh3, [](const std::uint8_t* p) { return static_cast<std::uint32_t>(XXH3_64bits(p, 512)); }},
       {'3', crc, [](const std::uint8_t* p) { return static_cast<std::uint32_t>(crc32_z(0, p, 512)); }},
       {'2', fnv, [fnv](const std::uint8_t* p) { return fnv(p, 512, 0); }},
   };
+  const std::uint32_t pages[] = {1, 4, 9, 41, 42};
+  constexpr std::size_t kRecord = 4140;
   for (const auto& [version, sum, unsalted] : versions) {
     SCOPED_TRACE(std::string("PGJRNL0") + version);
-    std::string db = dir.copy("sales-small.mdb", std::string("v") + version + ".mdb");
-    auto before = fileBytes(db);
-    FaultEnv env(Env::system());
-    {
-      PageChannel ch(env, db, false);
-      env.arm(FaultEnv::Kind::Write, FaultEnv::Mode::CrashAfter, 5);
-      EXPECT_THROW(toyChange(ch), SimulatedCrash);
-    }
-    std::vector<std::uint8_t> j = fileBytes(journalOf(db));
-    ASSERT_GE(j.size(), 48u);
-    auto get32 = [&j](std::size_t at) {
-      return std::uint32_t{j[at]} | std::uint32_t{j[at + 1]} << 8 | std::uint32_t{j[at + 2]} << 16 |
-             std::uint32_t{j[at + 3]} << 24;
+    std::vector<std::uint8_t> j(48 + std::size(pages) * kRecord);
+    auto put32 = [&j](std::size_t at, std::uint64_t v) {
+      for (std::size_t i = 0; i < 4; ++i) j[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
     };
-    auto put32 = [&j](std::size_t at, std::uint32_t v) {
-      for (int i = 0; i < 4; ++i) j[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(v >> (8 * i));
-    };
-    const std::uint32_t salt = get32(32);
+    const std::uint32_t salt = 0x5EED5EED;
+    std::copy_n("PGJRNL0", 7, j.begin());
     j[7] = static_cast<std::uint8_t>(version);
+    put32(8, kPageSize);
+    put32(12, std::size(pages));
+    put32(16, before.size());
+    put32(24, after.size());
+    put32(32, salt);
     put32(44, sum(j.data(), 44, salt));
-    constexpr std::size_t kRecord = 4140;
-    for (std::uint32_t r = 0; r < get32(12); ++r) {
+    for (std::size_t r = 0; r < std::size(pages); ++r) {
       const std::size_t at = 48 + r * kRecord;
-      const std::size_t n = get32(at);
+      const std::size_t n = pages[r];
+      put32(at, n);
+      if (n * kPageSize < before.size()) {
+        put32(at + 4, 1);
+        std::copy_n(before.begin() + static_cast<std::ptrdiff_t>(n * kPageSize), kPageSize, j.begin() + static_cast<std::ptrdiff_t>(at + 8));
+      }
       for (std::size_t k = 0; k < 8; ++k)
         put32(at + 8 + kPageSize + 4 * k, unsalted(&after[n * kPageSize + k * 512]));
       put32(at + kRecord - 4, sum(j.data() + at, kRecord - 4, salt));
     }
-    testutil::writeBytes(journalOf(db), j);
+    const std::string db = dir.path(std::string("v") + version + ".mdb");
+    auto damaged = j;
+    damaged[48 + kRecord + 8 + 300] ^= 1;  // page 4's old content
+    writeBytes(db, half.db);
+    writeBytes(journalOf(db), damaged);
+    EXPECT_THROW(PageChannel(Env::system(), db, false), Error);
+    EXPECT_EQ(fileBytes(db), half.db);
+    EXPECT_EQ(fileBytes(journalOf(db)), damaged);
+
+    writeBytes(journalOf(db), j);
     {
       PageChannel ch(Env::system(), db, false);
       EXPECT_EQ(ch.journalRecovery(), JournalRecovery::RolledBack);
@@ -270,52 +310,106 @@ TEST(Journal, ReadOnlyOpenOfAHalfWrittenFile) {
   }
 }
 
-TEST(Journal, TornOrForeignJournalIsDiscardedAndTheFileLeftAlone) {
+// A journal is removed only where the file proves it needless. Beside a
+// database the change never reached (the power went off before the
+// database was written), a journal whose header and page list are whole is
+// settled silently, however damaged or cut its records: the page list shows
+// every page as it was. Beside a half-changed database, any damage to what
+// the rollback needs (a byte changed, the journal cut short) refuses the
+// open and leaves both files exactly as they are, with a message that names
+// the journal and the way out. A damaged header or page list is refused in
+// both cases, unless no header was ever written (or, for a damaged list,
+// every record shows its page untouched).
+TEST(Journal, ADamagedJournalIsRemovedOnlyWhereTheFileShowsItNeedless) {
   TempDir dir;
-  std::string db = dir.copy("sales-small.mdb");
-  auto before = fileBytes(db);
-  // A whole journal to damage: crash right after the database writes began.
-  {
-    FaultEnv env(Env::system());
-    PageChannel ch(env, db, false);
-    env.arm(FaultEnv::Kind::Sync, FaultEnv::Mode::CrashAfter, 2);  // journal file, its directory
-    EXPECT_THROW(toyChange(ch), SimulatedCrash);
-  }
-  auto journal = fileBytes(journalOf(db));
-  ASSERT_EQ(fileBytes(db), before);  // the database was not touched yet
-  constexpr std::size_t kHeader = 48, kRecord = 8 + kPageSize + 32 + 4;
-  ASSERT_EQ(journal.size(), kHeader + 5 * kRecord);  // pages 1, 4, 9 and the two appended
+  const std::vector<std::uint8_t> before = fileBytes(dir.copy("sales-small.mdb", "before.mdb"));
+  // Syncs: the journal, its directory -> crash before the database writes.
+  const Interrupted untouched = interruptToyChange(dir, FaultEnv::Kind::Sync, FaultEnv::Mode::CrashAfter, 2);
+  ASSERT_EQ(untouched.db, before);
+  // Writes: create journal, journal body, pages 1, 4, 9 -> crash; 41 and 42
+  // are not appended yet.
+  const Interrupted half = interruptToyChange(dir, FaultEnv::Kind::Write, FaultEnv::Mode::CrashAfter, 5);
+  ASSERT_NE(half.db, before);
+  // A power cut that tore the journal's own write: its first half only.
+  const Interrupted torn = interruptToyChange(dir, FaultEnv::Kind::Write, FaultEnv::Mode::TornCrash, 2);
+  ASSERT_EQ(torn.db, before);
+  constexpr std::size_t kHeader = 48, kList = 5 * 72, kRecord = 4104;
+  ASSERT_EQ(untouched.journal.size(), kHeader + kList + 3 * kRecord);  // records of pages 1, 4, 9
 
-  auto damaged = [&](auto change) {
-    auto j = journal;
-    change(j);
-    return j;
-  };
-  std::vector<std::vector<std::uint8_t>> variants = {
-      {},                                                                 // empty
-      damaged([](auto& j) { j.resize(20); }),                             // torn header
-      damaged([](auto& j) { j.resize(j.size() - 100); }),                 // torn last record
-      damaged([](auto& j) { j.resize(j.size() + 7); }),                   // trailing bytes
-      damaged([](auto& j) { j[0] ^= 1; }),                                // magic
-      damaged([](auto& j) { j[12] ^= 1; }),                               // record count
-      damaged([](auto& j) { j[kHeader + 8 + 100] ^= 0x80; }),             // a record's content
-      damaged([](auto& j) { j[kHeader + kRecord + 1] = 0x7F; }),          // a page number
-      damaged([](auto& j) { j[32] ^= 1; }),                               // the salt
-      std::vector<std::uint8_t>(5000, 0x5A),                              // something else
-  };
-  for (std::size_t i = 0; i < variants.size(); ++i) {
-    SCOPED_TRACE(i);
-    // Pages of the database differ from the journal's, so a wrong rollback shows.
-    writeBytes(journalOf(db), variants[i]);
-    { PageChannel ch(Env::system(), db, false); }
-    EXPECT_EQ(fileBytes(db), before);
+  enum Outcome { Removed, RolledBack, Refused };
+  const std::string db = dir.path("cut.mdb");
+  auto settle = [&](const std::vector<std::uint8_t>& dbBytes, const std::vector<std::uint8_t>& journal) {
+    writeBytes(db, dbBytes);
+    writeBytes(journalOf(db), journal);
+    try {
+      PageChannel ch(Env::system(), db, false);
+    } catch (const Error& e) {
+      EXPECT_EQ(fileBytes(db), dbBytes);
+      EXPECT_EQ(fileBytes(journalOf(db)), journal);
+      const std::string message = e.what();
+      EXPECT_NE(message.find(journalOf(db)), std::string::npos) << message;
+      EXPECT_NE(message.find("backup"), std::string::npos) << message;
+      EXPECT_NE(message.find("by hand"), std::string::npos) << message;
+      return Refused;
+    }
     EXPECT_FALSE(std::filesystem::exists(journalOf(db)));
+    EXPECT_EQ(fileBytes(db), before);
+    return dbBytes == before ? Removed : RolledBack;
+  };
+  using Damage = std::function<void(std::vector<std::uint8_t>&)>;
+  struct Variant {
+    const char* what;
+    Damage damage;
+    Outcome untouched, half;
+  };
+  const Variant variants[] = {
+      {"whole", [](auto&) {}, Removed, RolledBack},
+      {"trailing bytes", [](auto& j) { j.resize(j.size() + 7, 0x5A); }, Removed, RolledBack},
+      {"cut inside its header", [](auto& j) { j.resize(20); }, Refused, Refused},
+      {"cut inside its page list", [](auto& j) { j.resize(kHeader + 100); }, Refused, Refused},
+      {"cut inside its records", [](auto& j) { j.resize(j.size() - 100); }, Removed, Refused},
+      {"magic", [](auto& j) { j[0] ^= 1; }, Refused, Refused},
+      {"page count", [](auto& j) { j[12] ^= 1; }, Refused, Refused},
+      {"salt", [](auto& j) { j[32] ^= 1; }, Refused, Refused},
+      // The records, all whole, show the untouched file as it was.
+      {"a page number in the list", [](auto& j) { j[kHeader + 72] ^= 1; }, Removed, Refused},
+      {"a sector checksum in the list", [](auto& j) { j[kHeader + 72 + 40] ^= 1; }, Removed, Refused},
+      {"the list and a record", [](auto& j) { j[kHeader + 72] ^= 1; j[kHeader + kList + 9] ^= 1; }, Refused, Refused},
+      {"page 1's old content", [](auto& j) { j[kHeader + kList + 4 + 100] ^= 0x80; }, Removed, Refused},
+      {"page 9's record number", [](auto& j) { j[kHeader + kList + 2 * kRecord] ^= 1; }, Removed, Refused},
+      {"something else", [](auto& j) { j.assign(5000, 0x5A); }, Refused, Refused},
+  };
+  for (const Variant& v : variants) {
+    SCOPED_TRACE(v.what);
+    auto j = untouched.journal;
+    v.damage(j);
+    EXPECT_EQ(settle(untouched.db, j), v.untouched);
+    j = half.journal;
+    v.damage(j);
+    EXPECT_EQ(settle(half.db, j), v.half);
   }
-  // The undamaged journal is hot: applying it is harmless here (same pages).
-  writeBytes(journalOf(db), journal);
-  { PageChannel ch(Env::system(), db, false); }
-  EXPECT_EQ(fileBytes(db), before);
-  EXPECT_FALSE(std::filesystem::exists(journalOf(db)));
+  EXPECT_EQ(settle(torn.db, torn.journal), Removed) << "torn before its flush";
+  // Nothing journaled: no header was written, or it was voided after the
+  // change was stored.
+  EXPECT_EQ(settle(before, {}), Removed);
+  auto voided = untouched.journal;
+  std::fill_n(voided.begin(), kHeader, 0);
+  EXPECT_EQ(settle(before, voided), Removed);
+
+  // Bytes changed all over the half-written change's journal, and cuts
+  // anywhere in it: each refused, since the rollback needs every part of it.
+  // (A journal cut to nothing at all is the one a crash leaves right after
+  // creating it; it holds no way back to keep.)
+  for (std::size_t at = 1; at < half.journal.size(); at += 61) {
+    SCOPED_TRACE(at);
+    auto flipped = half.journal;
+    flipped[at] ^= 0x10;
+    EXPECT_EQ(settle(half.db, flipped), Refused);
+    EXPECT_EQ(settle(half.db, std::vector<std::uint8_t>(half.journal.begin(),
+                                                        half.journal.begin() + static_cast<std::ptrdiff_t>(at))),
+              Refused);
+    if (::testing::Test::HasFailure()) return;
+  }
 }
 
 TEST(Journal, RollbackCutsAppendedPages) {

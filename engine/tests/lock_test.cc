@@ -4,11 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <vector>
 
 #include "engine/error.h"
 #include "engine/in_use.h"
 #include "engine/testing/fault_env.h"
+#include "engine/testing/interrupted_change.h"
 #include "engine/testing/other_process.h"
 #include "engine/tests/write_test_util.h"
 
@@ -138,6 +141,67 @@ TEST(DatabaseLock, ReadOnlyAndMissingFiles) {
   EXPECT_THROW(openDatabaseFile(Env::system(), dir.path("missing.mdb"), true), Error);
   EXPECT_THROW(openDatabaseFile(Env::system(), dir.path("missing.mdb"), false), Error);
   EXPECT_FALSE(std::filesystem::exists(dir.path("missing.ldb")));
+}
+
+// A database in a folder nothing may be written to (read-only media): no
+// lock file, no removal, no file opened for writing.
+class ReadOnlyFolder final : public EnvWrapper {
+ public:
+  using EnvWrapper::EnvWrapper;
+  std::unique_ptr<File> open(const std::string& path, OpenMode mode) override {
+    if (mode != OpenMode::ReadOnly) throw Error("cannot open '" + path + "': Read-only file system");
+    return target().open(path, mode);
+  }
+  void remove(const std::string& path) override { throw Error("cannot remove '" + path + "': Read-only file system"); }
+  std::unique_ptr<FileLock> tryLockExclusive(const std::string& path) override {
+    throw Error("cannot open lock file '" + path + "': Read-only file system");
+  }
+};
+
+// A journal left in such a folder is judged like any other by a read-only
+// open, which cannot take the lock there: a needless one is left in place
+// and the database read; one that needs a rollback refuses the open, both
+// files untouched. Writing is refused outright.
+TEST(DatabaseLock, AJournalLeftOnReadOnlyMediaIsJudgedNotMistakenForAnotherProgram) {
+  TempDir dir;
+  const std::string db = dir.copy("sales-small.mdb");
+  const std::string journal = PageChannel::journalPath(db);
+  const auto before = fileBytes(db);
+  ReadOnlyFolder folder(Env::system());
+
+  std::vector<std::uint8_t> voided(48 + 4104, 0x5A);
+  std::fill_n(voided.begin(), 48, 0);
+  testutil::writeBytes(journal, voided);
+  {
+    OpenDatabaseFile reader = openDatabaseFile(folder, db, true);
+    EXPECT_FALSE(reader.lock->held());
+    EXPECT_EQ(reader.channel->readPage(2), PageChannel(Env::system(), dir.copy("sales-small.mdb", "ref.mdb"), true).readPage(2));
+  }
+  EXPECT_EQ(fileBytes(journal), voided);
+  EXPECT_THROW(openDatabaseFile(folder, db, false), Error);
+
+  ASSERT_TRUE(testing::leaveInterruptedChange(db, [&](Env& env) {
+    OpenDatabaseFile file = openDatabaseFile(env, db, false);
+    WriteTransaction tx(*file.channel);
+    Page page = file.channel->readPage(4);
+    page[100] ^= 0xFF;
+    file.channel->writePage(4, page);
+    file.channel->writePage(file.channel->allocatePage(), page);
+    tx.commit();
+  }));
+  const auto half = fileBytes(db);
+  const auto halfJournal = fileBytes(journal);
+  try {
+    openDatabaseFile(folder, db, true);
+    ADD_FAILURE() << "a half-written file was read";
+  } catch (const Error& e) {
+    EXPECT_NE(std::string(e.what()).find("without write access"), std::string::npos) << e.what();
+  }
+  EXPECT_EQ(fileBytes(db), half);
+  EXPECT_EQ(fileBytes(journal), halfJournal);
+  { OpenDatabaseFile repaired = openDatabaseFile(Env::system(), db, true); }
+  EXPECT_EQ(fileBytes(db), before);
+  EXPECT_FALSE(std::filesystem::exists(journal));
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <random>
 #include <sstream>
 #include <string>
@@ -172,6 +173,52 @@ TEST_F(ToolTest, RecoverRollsBackAnInterruptedChangeAndNothingElse) {
   EXPECT_EQ(out_.str(), "rolled back an interrupted change\n");
   EXPECT_TRUE(bytesOf(db) == committed);
   EXPECT_FALSE(fs::exists(engine::PageChannel::journalPath(db)));
+
+  // Interrupted again, its journal then damaged where the rollback needs it,
+  // as a failing disk or a broken copy leaves it (a byte of its header
+  // changed, the journal cut short): neither recover nor any open settles
+  // it; both files stay as they are, and the message names the journal and
+  // the way out.
+  const std::string journal = engine::PageChannel::journalPath(db);
+  const std::vector<std::function<void(std::string&)>> damages = {
+      [](std::string& j) { j[20] ^= 0x01; },
+      [](std::string& j) { j.resize(100); },
+  };
+  for (const auto& damage : damages) {
+    ASSERT_TRUE(engine::testing::leaveInterruptedChange(db, [&](engine::Env& env) {
+      std::ostringstream out, err;
+      jettool::run({"create-table", db, "yeni", "--password", "zorpelnik"}, out, err, env);
+    }));
+    std::string j = bytesOf(journal);
+    damage(j);
+    std::ofstream(journal, std::ios::binary | std::ios::trunc) << j;
+    const std::string half = bytesOf(db);
+    EXPECT_EQ(run({"recover", db}), 1);
+    EXPECT_NE(err_.str().find("may be half-changed"), std::string::npos) << err_.str();
+    EXPECT_NE(err_.str().find(journal), std::string::npos) << err_.str();
+    EXPECT_NE(err_.str().find("restore the database from a backup"), std::string::npos) << err_.str();
+    EXPECT_NE(run({"schema", db, "--password", "zorpelnik"}), 0);
+    EXPECT_TRUE(bytesOf(db) == half);
+    EXPECT_TRUE(bytesOf(journal) == j);
+    std::ofstream(db, std::ios::binary | std::ios::trunc) << committed;
+    fs::remove(journal);
+  }
+
+  // A power cut while the journal itself was written, before its flush: the
+  // database untouched, the torn journal settled without a word of refusal.
+  bool torn = false;
+  for (int n = 1; n < 10 && !torn; ++n) {
+    engine::testing::FaultEnv crashing(engine::Env::system());
+    crashing.arm(engine::testing::FaultEnv::Kind::Write, engine::testing::FaultEnv::Mode::TornCrash, n);
+    std::ostringstream out, err;
+    jettool::run({"create-table", db, "yeni", "--password", "zorpelnik"}, out, err, crashing);
+    torn = fs::exists(journal) && fs::file_size(journal) > 48 && bytesOf(db) == committed;
+  }
+  ASSERT_TRUE(torn);
+  EXPECT_EQ(run({"recover", db}), 0) << err_.str();
+  EXPECT_EQ(out_.str(), "removed the journal of a change that never reached the database\n");
+  EXPECT_TRUE(bytesOf(db) == committed);
+  EXPECT_FALSE(fs::exists(journal));
 
   EXPECT_NE(run({"recover", (dir_ / "missing.mdb").string()}), 0);
 }
