@@ -9,6 +9,7 @@ packages=(
   qt6-base-dev libgl-dev fonts-liberation fonts-liberation2
   mdbtools
   xvfb xdotool x11-utils jq
+  xz-utils  # the fuzz corpora (scripts/fuzz.sh)
   # The Windows build (scripts/build-windows.sh) and its tests under 32-bit Wine.
   g++-mingw-w64-i686-posix binutils-mingw-w64-i686 libz-mingw-w64-dev googletest wine wine32:i386
 )

@@ -29,6 +29,13 @@ class MemoryEnv : public Env {
     auto it = files_.find(path);
     return it == files_.end() ? Bytes{} : *it->second;
   }
+  // Gives the file at path these bytes, creating it when there is none.
+  // Files the engine holds open see the new bytes too.
+  void put(const std::string& path, std::span<const std::uint8_t> bytes) {
+    auto& slot = files_[path];
+    if (!slot) slot = std::make_shared<Bytes>();
+    slot->assign(bytes.begin(), bytes.end());
+  }
 
   std::unique_ptr<File> open(const std::string& path, OpenMode mode) override {
     auto it = files_.find(path);
