@@ -92,6 +92,9 @@ PageChannel::PageChannel(Env& env, std::string path, std::unique_ptr<File> file,
   if (!file_) throw Error("no file given for the database '" + path_ + "'");
   try {
     recoverJournal();
+    // A journal that never took its name holds no way back: the database
+    // is written only after it has. What a crash left of one goes.
+    if (!readOnly_ && !(cache_ && cache_->journalKept())) env_.remove(newJournalPath(path_));
   } catch (...) {
     if (cache_) cache_->clear();
     throw;
@@ -103,6 +106,8 @@ PageChannel::PageChannel(Env& env, std::string path, std::unique_ptr<File> file,
 PageChannel::~PageChannel() = default;
 
 std::string PageChannel::journalPath(const std::string& dbPath) { return dbPath + "-journal"; }
+
+std::string PageChannel::newJournalPath(const std::string& dbPath) { return journalPath(dbPath) + ".new"; }
 
 std::uint64_t PageChannel::fileSize() {
   if (!cache_) return file_->size();
@@ -360,6 +365,7 @@ void PageChannel::commit() {
     return;
   }
   const std::string journal = journalPath(path_);
+  const std::string newJournal = newJournalPath(path_);
   const std::string dir = directoryOf(path_);
   // The journal kept by this process's last commit: its name is flushed.
   const bool reuseJournal = cache_ && cache_->journalKept();
@@ -393,9 +399,21 @@ void PageChannel::commit() {
       // flush that follows. Records of an earlier change that lie beyond
       // this journal's end are never read: the header counts this one's,
       // and the salt tells its records from theirs.
-      jf = env_.open(journal, reuseJournal ? OpenMode::ReadWrite : OpenMode::CreateOrTruncate);
-      jf->write(0, body);
-      jf->sync();
+      // A new journal is written and flushed under a name of its own and
+      // only then takes the journal's name, so that a file of that name
+      // always holds a whole journal (or its voided marker): an empty or
+      // zeroed one can only be damage.
+      if (reuseJournal) {
+        jf = env_.open(journal, OpenMode::ReadWrite);
+        jf->write(0, body);
+        jf->sync();
+      } else {
+        jf = env_.open(newJournal, OpenMode::CreateOrTruncate);
+        jf->write(0, body);
+        jf->sync();
+        jf.reset();
+        env_.renameNoReplace(newJournal, journal);
+      }
     }
     if (!reuseJournal) env_.syncDirectory(dir);
 
@@ -407,12 +425,13 @@ void PageChannel::commit() {
 
     // 3. The journal is voided and kept for the next commit while this
     // process holds the lock (its name is in the directory for good), else
-    // removed. Voiding zeroes the header, so that what follows it is no
-    // journal to anyone. Neither needs a flush: should a power cut bring the
-    // journal back, the next open finds the whole change in the file and
-    // removes it.
+    // removed. Voiding writes a checksummed marker over the header, so that
+    // what follows it is no journal to anyone. Neither needs a flush: should
+    // a power cut bring the journal back, the next open finds the whole
+    // change in the file and removes it.
     if (cache_) {
-      jf->write(0, std::array<std::uint8_t, kJournalHeaderSize>{});
+      if (!jf) jf = env_.open(journal, OpenMode::ReadWrite);
+      jf->write(0, voidedJournalMarker(newSalt()));
       cache_->setJournalKept(true);
     } else {
       jf.reset();
@@ -434,6 +453,7 @@ void PageChannel::commit() {
       }
       if (journalStarted) {
         env_.remove(journal);
+        if (!reuseJournal) env_.remove(newJournal);
         env_.syncDirectory(dir);
       }
     } catch (...) {

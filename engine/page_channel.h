@@ -10,24 +10,26 @@
 // database path followed by "-journal"), in three flushes, or two:
 //   1. the journal is written (the old content of every existing page about to
 //      be overwritten, and checksums of the new content of every page written)
-//      and flushed; then its directory, so that the journal's name is on disk,
-//      unless the journal is the one kept by an earlier commit (step 3);
+//      and flushed, under newJournalPath and then renamed to its name; then
+//      its directory, so that the journal's name is on disk, unless the
+//      journal is the one kept by an earlier commit (step 3), which is
+//      written over in place;
 //   2. the new pages are written into the database, appended pages at its
 //      end, and the database is flushed: from here on the change is stored;
-//   3. without a flush, the journal is voided (its header zeroed) and kept
+//   3. without a flush, the journal is voided (a marker over its header) and kept
 //      for the next commit, which writes over it, while this process holds
 //      the lock (a channel with a PageCache; the lock's holder removes it
 //      when the last connection closes), else removed.
 // Opening a database beside a journal judges the journal by the file
-// (rollback_journal.h, engine/FORMAT.md 1.1): a journal without a header
-// (voided, or never flushed) and one whose every page is still as it was
-// are removed; when every page of the change is in the file, the change
+// (rollback_journal.h, engine/FORMAT.md 1.2): a voided journal and one
+// whose every page is still as it was are removed; when every page of the change is in the file, the change
 // stands and the journal is removed (a power cut took back the voiding of
 // step 3); when every part of every page is either as it was or as the
 // change left it, the old pages are written back and the file is cut to its
 // original length (a cut in step 2). Anything the files do not prove (a
 // damaged or cut journal beside a file the change reached, a page that
-// matches neither state because someone else changed the file since) refuses
+// matches neither state because someone else changed the file since, an
+// empty journal or one whose header is zeros) refuses
 // the open and leaves both files alone. A commit that fails with an error
 // rolls back at once; if even that fails, the journal stays and the next
 // open finishes the rollback. engine/FORMAT.md ("The commit protocol") says
@@ -64,7 +66,7 @@ class PageCache;
 // What opening a channel did with a rollback journal it found.
 enum class JournalRecovery {
   None,        // there was no journal
-  Discarded,   // the database had not been touched: no header, or every page as before
+  Discarded,   // voided, or the database not touched: every page as before
   RolledBack,  // a hot journal: the interrupted change was undone
   Completed,   // the change had reached the file; only its journal was left
 };
@@ -137,6 +139,9 @@ class PageChannel {
 
   // The rollback journal of a database.
   static std::string journalPath(const std::string& dbPath);
+  // The name a new journal is written and flushed under before it takes
+  // the journal's name.
+  static std::string newJournalPath(const std::string& dbPath);
 
   // Starts a write transaction. Error on a read-only channel or when one is
   // already open.

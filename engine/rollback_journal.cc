@@ -117,17 +117,21 @@ class Judgement {
     std::array<std::uint8_t, kHeaderSize> raw{};
     const std::size_t headerBytes = static_cast<std::size_t>(std::min<std::uint64_t>(size, kHeaderSize));
     journal_.read(0, std::span<std::uint8_t>(raw).first(headerBytes));
-    // No header (its magic zeros): the journal was voided after its change
-    // was stored, or its commit never got as far as flushing it, before
-    // which the database is not written. Either way nothing of it is needed.
-    // A voiding that a crash cut short zeroes the magic first.
-    if (std::all_of(raw.begin(), raw.begin() + static_cast<std::ptrdiff_t>(std::min(headerBytes, kMagic.size())),
-                    [](std::uint8_t b) { return b == 0; })) {
+    // A commit gives a journal its name only once it is whole and flushed,
+    // and voids it by a marker: an empty journal, or one whose header is
+    // zeros (as earlier versions voided theirs), is what damage leaves.
+    if (size == 0) return damaged("is empty");
+    if (std::all_of(raw.begin(), raw.begin() + static_cast<std::ptrdiff_t>(headerBytes),
+                    [](std::uint8_t b) { return b == 0; }))
+      return damaged("has a header of zeros");
+    if (size < kHeaderSize) return damaged("is cut short inside its header");
+    // The marker a commit leaves when its change is stored: nothing of the
+    // journal is needed.
+    if (isVoidedMarker(raw)) {
       JournalVerdict v;
       v.action = JournalVerdict::Action::Remove;
       return v;
     }
-    if (size < kHeaderSize) return damaged("is cut short inside its header");
     std::optional<Header> header = readHeader(raw);
     if (!header) return damaged(knownMagic(raw) ? "has a damaged header" : "is not one this engine writes");
     header_ = *header;
@@ -154,6 +158,12 @@ class Judgement {
     for (const auto& magic : {kMagic, kMagicXxh3, kMagicCrc, kMagicFnv})
       if (std::equal(magic.begin(), magic.end(), raw.begin())) return true;
     return false;
+  }
+
+  static bool isVoidedMarker(std::span<const std::uint8_t> raw) {
+    const JournalSums sums;
+    return std::equal(kMagic.begin(), kMagic.end(), raw.begin()) && get32(raw, 8) == kPageSize &&
+           get32(raw, 12) == 0 && get32(raw, 44) == sums.salted(raw.first(44), get32(raw, 32));
   }
 
   static std::optional<Header> readHeader(std::span<const std::uint8_t> raw) {
@@ -430,6 +440,18 @@ std::vector<std::uint8_t> encodeJournal(std::uint64_t originalSize, std::uint64_
   put32(header, 36, sums.salted(all.subspan(listAt, recordsAt - listAt), salt));
   put32(header, 44, sums.salted(header.first(44), salt));
   return body;
+}
+
+std::vector<std::uint8_t> voidedJournalMarker(std::uint32_t salt) {
+  const JournalSums sums;
+  std::vector<std::uint8_t> marker(2 * kHeaderSize);
+  const std::span<std::uint8_t> first = std::span<std::uint8_t>(marker).first(kHeaderSize);
+  std::copy(kMagic.begin(), kMagic.end(), first.begin());
+  put32(first, 8, static_cast<std::uint32_t>(kPageSize));
+  put32(first, 32, salt);
+  put32(first, 44, sums.salted(first.first(44), salt));
+  std::copy(first.begin(), first.end(), marker.begin() + kHeaderSize);
+  return marker;
 }
 
 JournalVerdict judgeJournal(File& journal, File& database, const std::string& journalPath,

@@ -4,7 +4,10 @@
 // each step of the commit is flushed, and why each judgement below is safe,
 // is in engine/FORMAT.md, section 1.1.
 //
-// Layout, version 5 (magic "PGJRNL05"); integers little-endian:
+// Layout, version 5 (magic "PGJRNL05"); integers little-endian. A commit
+// writes it under a name of its own and gives it the journal's name once it
+// is whole and flushed; voiding (page_channel.h, step 3) writes a header
+// that names no pages:
 //   header (48 bytes): magic, u32 page size, u32 page count, u64 length of
 //     the database before the change, u64 length after it, u32 salt, u32
 //     checksum of the page list, 4 zero bytes, u32 checksum of the 44 bytes
@@ -39,7 +42,7 @@
 
 namespace engine {
 
-// The header's length: a commit voids a journal it keeps by zeroing it.
+// The header's length.
 inline constexpr std::size_t kJournalHeaderSize = 48;
 
 // One page a transaction writes: its new content and, for a page that
@@ -54,6 +57,11 @@ struct JournalPage {
 // bytes to newSize, pages in ascending order, seeded with salt.
 std::vector<std::uint8_t> encodeJournal(std::uint64_t originalSize, std::uint64_t newSize,
                                         std::span<const JournalPage> pages, std::uint32_t salt);
+
+// What a commit writes over the start of a journal it keeps once its change
+// is stored: a header that names no pages, twice over, so that a write torn
+// anywhere after its first half still leaves one whole.
+std::vector<std::uint8_t> voidedJournalMarker(std::uint32_t salt);
 
 // What a journal found beside a database calls for. Judged from the two
 // files alone; nothing is written while judging.

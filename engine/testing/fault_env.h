@@ -25,7 +25,8 @@
 // With loseUnsyncedOnCrash(true), a simulated crash also takes back what a
 // power cut may lose: every write or truncation not yet flushed by
 // File::sync, and every file creation or removal not yet flushed by
-// syncDirectory of its folder (renames are not tracked);
+// syncDirectory of its folder (a rename taken back returns the file to its
+// old name);
 // loseUnsyncedOnlyOf(files) takes back only what concerns those files, as a
 // disk that wrote the others back first leaves it.
 #pragma once
@@ -38,6 +39,7 @@
 #include <set>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/env.h"
@@ -141,6 +143,12 @@ class FaultEnv final : public Env {
     state_->checkWritable("cannot rename to", to);
     state_->beforeWrite();
     base_.renameNoReplace(from, to);
+    if (state_->loseUnsynced) {
+      // What is still to be taken back of the file now has its new name.
+      for (Undo& u : state_->undo)
+        if (u.path == from) u.path = to;
+      state_->undo.push_back(Undo{Undo::Renamed, to, 0, {}, 0, from});
+    }
     state_->afterWrite();
   }
   void syncDirectory(const std::string& dir) override {
@@ -167,11 +175,12 @@ class FaultEnv final : public Env {
  private:
   // What a crash takes back (loseUnsyncedOnCrash).
   struct Undo {
-    enum Type { Data, Created, Removed } type;
+    enum Type { Data, Created, Removed, Renamed } type;
     std::string path;
     std::uint64_t offset;            // Data: where the old bytes go back
     std::vector<std::uint8_t> old;   // Data: bytes overwritten; Removed: the file
     std::uint64_t oldSize;           // Data: the file's length before
+    std::string from = {};           // Renamed: the old name
   };
 
   struct State {
@@ -214,6 +223,17 @@ class FaultEnv final : public Env {
           }
         } else if (it->type == Undo::Removed) {
           base.open(it->path, OpenMode::CreateOrTruncate)->write(0, it->old);
+        } else if (it->type == Undo::Renamed) {
+          if (base.exists(it->path) && !base.exists(it->from)) {
+            try {
+              base.renameNoReplace(it->path, it->from);
+            } catch (const Error&) {
+              renameWhenClosed.emplace_back(it->path, it->from);  // as for removals, below
+            }
+          }
+          // What happened to the file before the rename, under its old name.
+          for (auto earlier = std::next(it); earlier != undo.rend(); ++earlier)
+            if (earlier->path == it->path) earlier->path = it->from;
         } else if (base.exists(it->path)) {
           auto f = base.open(it->path, OpenMode::ReadWrite);
           if (!it->old.empty()) f->write(it->offset, it->old);
@@ -223,7 +243,16 @@ class FaultEnv final : public Env {
       undo.clear();
     }
     std::vector<std::string> removeWhenClosed;
+    std::vector<std::pair<std::string, std::string>> renameWhenClosed;
     void retryRemovals() {
+      std::erase_if(renameWhenClosed, [&](const std::pair<std::string, std::string>& r) {
+        try {
+          base.renameNoReplace(r.first, r.second);
+          return true;
+        } catch (const Error&) {
+          return false;
+        }
+      });
       std::erase_if(removeWhenClosed, [&](const std::string& path) {
         try {
           base.remove(path);

@@ -15,6 +15,7 @@
 #include "engine/lock.h"
 #include "engine/page_channel.h"
 #include "engine/recovery.h"
+#include "engine/rollback_journal.h"
 #include "engine/testing/fault_env.h"
 #include "engine/tests/write_test_util.h"
 
@@ -58,11 +59,13 @@ void widerChange(PageChannel& ch) {
 
 std::string journalOf(const std::string& db) { return PageChannel::journalPath(db); }
 
-// A kept journal between commits: there, its header zeroed.
+// A kept journal between commits: there, its header the voided marker.
 bool voided(const std::string& journal) {
   if (!std::filesystem::exists(journal)) return false;
   const auto bytes = fileBytes(journal);
-  return bytes.size() >= 48 && std::all_of(bytes.begin(), bytes.begin() + 48, [](std::uint8_t b) { return b == 0; });
+  const auto marker = voidedJournalMarker(0);
+  // The marker's salt (bytes 32..35) and checksum differ from commit to commit.
+  return bytes.size() >= 48 && std::equal(marker.begin(), marker.begin() + 16, bytes.begin());
 }
 
 // Runs the toy change on a fresh copy under the fault, then reopens with the
@@ -154,8 +157,9 @@ TEST(Journal, CrashAfterTheDatabaseWritesIsRolledBackOnOpen) {
   FaultEnv env(Env::system());
   {
     PageChannel ch(env, db, false);
-    // Writes: create journal, journal body, pages 1, 4, 9, 41, 42 -> crash after page 9.
-    env.arm(FaultEnv::Kind::Write, FaultEnv::Mode::CrashAfter, 5);
+    // Writes: create the new journal, its body, its rename, pages 1, 4, 9,
+    // 41, 42 -> crash after page 9.
+    env.arm(FaultEnv::Kind::Write, FaultEnv::Mode::CrashAfter, 6);
     EXPECT_THROW(toyChange(ch), SimulatedCrash);
   }
   ASSERT_TRUE(std::filesystem::exists(journalOf(db)));
@@ -203,9 +207,9 @@ TEST(Journal, JournalsOfEarlierVersionsAreStillRolledBack) {
     toyChange(ch);
   }
   const std::vector<std::uint8_t> after = fileBytes(whole);
-  // Writes: create journal, journal body, pages 1, 4, 9, 41, 42 -> crash
-  // after page 9.
-  const Interrupted half = interruptToyChange(dir, FaultEnv::Kind::Write, FaultEnv::Mode::CrashAfter, 5);
+  // Writes: create the new journal, its body, its rename, pages 1, 4, 9, 41,
+  // 42 -> crash after page 9.
+  const Interrupted half = interruptToyChange(dir, FaultEnv::Kind::Write, FaultEnv::Mode::CrashAfter, 6);
 
   using Sum = std::function<std::uint32_t(const std::uint8_t*, std::size_t, std::uint32_t salt)>;
   const Sum fnv = [](const std::uint8_t* p, std::size_t n, std::uint32_t salt) {
@@ -318,21 +322,18 @@ TEST(Journal, ReadOnlyOpenOfAHalfWrittenFile) {
 // the rollback needs (a byte changed, the journal cut short) refuses the
 // open and leaves both files exactly as they are, with a message that names
 // the journal and the way out. A damaged header or page list is refused in
-// both cases, unless no header was ever written (or, for a damaged list,
-// every record shows its page untouched).
+// both cases (unless, for a damaged list, every record shows its page
+// untouched), and so is an empty journal or one whose header is zeros.
 TEST(Journal, ADamagedJournalIsRemovedOnlyWhereTheFileShowsItNeedless) {
   TempDir dir;
   const std::vector<std::uint8_t> before = fileBytes(dir.copy("sales-small.mdb", "before.mdb"));
   // Syncs: the journal, its directory -> crash before the database writes.
   const Interrupted untouched = interruptToyChange(dir, FaultEnv::Kind::Sync, FaultEnv::Mode::CrashAfter, 2);
   ASSERT_EQ(untouched.db, before);
-  // Writes: create journal, journal body, pages 1, 4, 9 -> crash; 41 and 42
-  // are not appended yet.
-  const Interrupted half = interruptToyChange(dir, FaultEnv::Kind::Write, FaultEnv::Mode::CrashAfter, 5);
+  // Writes: create the new journal, its body, its rename, pages 1, 4, 9 ->
+  // crash; 41 and 42 are not appended yet.
+  const Interrupted half = interruptToyChange(dir, FaultEnv::Kind::Write, FaultEnv::Mode::CrashAfter, 6);
   ASSERT_NE(half.db, before);
-  // A power cut that tore the journal's own write: its first half only.
-  const Interrupted torn = interruptToyChange(dir, FaultEnv::Kind::Write, FaultEnv::Mode::TornCrash, 2);
-  ASSERT_EQ(torn.db, before);
   constexpr std::size_t kHeader = 48, kList = 5 * 72, kRecord = 4104;
   ASSERT_EQ(untouched.journal.size(), kHeader + kList + 3 * kRecord);  // records of pages 1, 4, 9
 
@@ -388,19 +389,53 @@ TEST(Journal, ADamagedJournalIsRemovedOnlyWhereTheFileShowsItNeedless) {
     v.damage(j);
     EXPECT_EQ(settle(half.db, j), v.half);
   }
-  EXPECT_EQ(settle(torn.db, torn.journal), Removed) << "torn before its flush";
-  // Nothing journaled: no header was written, or it was voided after the
-  // change was stored.
-  EXPECT_EQ(settle(before, {}), Removed);
+
+  // A power cut that tore a journal's own write, before its flush: a new
+  // journal never takes its name then, and the kept one a connection's
+  // second change writes over in place is left with its first half: header
+  // and list whole, records cut, the database untouched. Settled silently.
+  {
+    const std::string kept = dir.copy("sales-small.mdb", "kept.mdb");
+    std::vector<std::uint8_t> stored;
+    FaultEnv env(Env::system());
+    {
+      OpenDatabaseFile file = openDatabaseFile(env, kept, false);
+      widerChange(*file.channel);
+      stored = fileBytes(kept);
+      env.arm(FaultEnv::Kind::Write, FaultEnv::Mode::TornCrash, 1);
+      EXPECT_THROW(toyChange(*file.channel), SimulatedCrash);
+    }
+    ASSERT_TRUE(std::filesystem::exists(journalOf(kept)));
+    EXPECT_EQ(fileBytes(kept), stored);
+    {
+      PageChannel ch(Env::system(), kept, false);
+      EXPECT_EQ(ch.journalRecovery(), JournalRecovery::Discarded);
+    }
+    EXPECT_EQ(fileBytes(kept), stored);
+    EXPECT_FALSE(std::filesystem::exists(journalOf(kept)));
+
+    const Interrupted fresh = interruptToyChange(dir, FaultEnv::Kind::Write, FaultEnv::Mode::TornCrash, 2);
+    EXPECT_EQ(fresh.db, before);
+    EXPECT_TRUE(fresh.journal.empty()) << "no journal of that name";
+  }
+  // A journal takes its name only once it is whole and flushed, and is
+  // voided by a marker: an empty one, or one with a header of zeros, is
+  // damage, beside an untouched database as beside a half-changed one. The
+  // marker itself says the change was stored.
+  auto zeroed = untouched.journal;
+  std::fill_n(zeroed.begin(), kHeader, 0);
+  for (const auto& dbBytes : {untouched.db, half.db}) {
+    EXPECT_EQ(settle(dbBytes, {}), Refused);
+    EXPECT_EQ(settle(dbBytes, zeroed), Refused);
+  }
   auto voided = untouched.journal;
-  std::fill_n(voided.begin(), kHeader, 0);
+  const auto marker = voidedJournalMarker(7);
+  std::copy(marker.begin(), marker.begin() + kHeader, voided.begin());
   EXPECT_EQ(settle(before, voided), Removed);
 
   // Bytes changed all over the half-written change's journal, and cuts
   // anywhere in it: each refused, since the rollback needs every part of it.
-  // (A journal cut to nothing at all is the one a crash leaves right after
-  // creating it; it holds no way back to keep.)
-  for (std::size_t at = 1; at < half.journal.size(); at += 61) {
+  for (std::size_t at = 0; at < half.journal.size(); at += 61) {
     SCOPED_TRACE(at);
     auto flipped = half.journal;
     flipped[at] ^= 0x10;
@@ -419,8 +454,9 @@ TEST(Journal, RollbackCutsAppendedPages) {
   {
     FaultEnv env(Env::system());
     PageChannel ch(env, db, false);
-    // Writes: create journal, journal body, pages 1, 4, 9, 41 -> crash before page 42.
-    env.arm(FaultEnv::Kind::Write, FaultEnv::Mode::CrashAfter, 6);
+    // Writes: create the new journal, its body, its rename, pages 1, 4, 9,
+    // 41 -> crash before page 42.
+    env.arm(FaultEnv::Kind::Write, FaultEnv::Mode::CrashAfter, 7);
     EXPECT_THROW(toyChange(ch), SimulatedCrash);
   }
   EXPECT_EQ(fileBytes(db).size(), before.size() + kPageSize);
@@ -467,7 +503,8 @@ TEST(Journal, JournalOvertakenByAnotherChangeIsRefusedAndLeftAlone) {
   {
     FaultEnv env(Env::system());
     PageChannel ch(env, db, false);
-    env.arm(FaultEnv::Kind::Write, FaultEnv::Mode::CrashAfter, 4);  // page 1 written
+    // Writes: create the new journal, its body, its rename, page 1 -> crash.
+    env.arm(FaultEnv::Kind::Write, FaultEnv::Mode::CrashAfter, 4);
     EXPECT_THROW(toyChange(ch), SimulatedCrash);
   }
   auto bytes = fileBytes(db);
@@ -490,7 +527,8 @@ class SkipOneFlush final : public EnvWrapper {
   void setActive(bool active) { active_ = active; }
 
   std::unique_ptr<File> open(const std::string& path, OpenMode mode) override {
-    const bool skipped = (skip_ == Flush::Journal && path == PageChannel::journalPath(db_)) ||
+    const bool skipped = (skip_ == Flush::Journal && (path == PageChannel::journalPath(db_) ||
+                                                     path == PageChannel::newJournalPath(db_))) ||
                          (skip_ == Flush::Database && path == db_);
     auto file = target().open(path, mode);
     if (!skipped) return file;
@@ -537,7 +575,7 @@ bool somePowerCutBreaksTheChange(SkipOneFlush::Flush skip, bool secondChange = f
   const std::string journal = journalOf(db);
   const std::vector<std::function<bool(const std::string&)>> losses = {
       [](const std::string&) { return true; },
-      [journal](const std::string& p) { return p == journal; },
+      [db](const std::string& p) { return p == journalOf(db) || p == PageChannel::newJournalPath(db); },
       [db](const std::string& p) { return p == db; },
   };
   for (const auto& loses : losses)
@@ -640,17 +678,15 @@ TEST(Journal, TheKeptJournalLastsAsLongAsTheLock) {
   }
   EXPECT_FALSE(std::filesystem::exists(journal));
 
-  // Left behind empty, or voided with an earlier change's records after
-  // the header.
+  // Left behind voided, with an earlier change's records after the marker.
   const auto bytes = fileBytes(db);
   std::vector<std::uint8_t> voidedJournal(48 + 2 * 4140, 0x5A);
-  std::fill_n(voidedJournal.begin(), 48, 0);
-  for (const auto& left : {std::vector<std::uint8_t>{}, voidedJournal}) {
-    writeBytes(journal, left);
-    { OpenDatabaseFile again = openDatabaseFile(Env::system(), db, false); }
-    EXPECT_FALSE(std::filesystem::exists(journal));
-    EXPECT_EQ(fileBytes(db), bytes);
-  }
+  const auto marker = voidedJournalMarker(99);
+  std::copy(marker.begin(), marker.end(), voidedJournal.begin());
+  writeBytes(journal, voidedJournal);
+  { OpenDatabaseFile again = openDatabaseFile(Env::system(), db, false); }
+  EXPECT_FALSE(std::filesystem::exists(journal));
+  EXPECT_EQ(fileBytes(db), bytes);
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include "engine/in_use.h"
 #include "engine/path.h"
 #include "engine/testing/fault_env.h"
+#include "engine/rollback_journal.h"
 #include "engine/testing/interrupted_change.h"
 #include "engine/testing/other_process.h"
 #include "engine/tests/write_test_util.h"
@@ -246,7 +247,8 @@ TEST(DatabaseLock, AJournalLeftOnReadOnlyMediaIsJudgedNotMistakenForAnotherProgr
   ReadOnlyFolder folder(Env::system());
 
   std::vector<std::uint8_t> voided(48 + 4104, 0x5A);
-  std::fill_n(voided.begin(), 48, 0);
+  const auto marker = voidedJournalMarker(1);
+  std::copy(marker.begin(), marker.end(), voided.begin());
   testutil::writeBytes(journal, voided);
   {
     OpenDatabaseFile reader = openDatabaseFile(folder, db, true);
