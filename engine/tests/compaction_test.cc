@@ -1,0 +1,274 @@
+// Compaction (engine/compaction.h): every fixture the engine opens compacted
+// and held against its source; the refusals; every cut of its writes.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "engine/catalog.h"
+#include "engine/compaction.h"
+#include "engine/data_page.h"
+#include "engine/error.h"
+#include "engine/index_tree.h"
+#include "engine/jet_database.h"
+#include "engine/long_value.h"
+#include "engine/table_definition.h"
+#include "engine/tests/catalog_write_util.h"
+#include "engine/tests/cuts.h"
+#include "engine/tests/integrity_util.h"
+#include "engine/value.h"
+
+namespace engine {
+namespace {
+
+using namespace testutil;
+
+struct Fixture {
+  const char* name;
+  const char* password;
+};
+
+// Every fixture the engine opens.
+const Fixture kFixtures[] = {
+    {"access2000-blank.mdb", ""}, {"compIndexTestV2000.mdb", ""}, {"delColTestV2000.mdb", ""},
+    {"overflowTestV2000.mdb", ""}, {"testV2000.mdb", ""},          {"sales-small.mdb", kSalesPassword},
+    {"sales-nopass.mdb", ""},      {"sales-otherpass.mdb", "baska"}, {"sales-updated.mdb", kSalesPassword},
+    {"sales-nofisno.mdb", kSalesPassword}, {"sales-manytables.mdb", kSalesPassword},
+    {"sales-large.mdb", kSalesPassword},
+};
+
+// The values of a row, long values read whole.
+std::string rowText(PageChannel& channel, const TableDefinition& d, std::span<const std::uint8_t> row) {
+  const PageSource pages = pageSourceOf(channel);
+  const std::vector<RawValue> raw = decodeRow(row, d.columns());
+  std::string out;
+  for (std::size_t i = 0; i < raw.size(); ++i) out += toJson(decodeValue(d.columns()[i], raw[i], pages)) + ",";
+  return out;
+}
+
+// Tables by name with their definitions.
+std::map<std::string, TableDefinition> tablesOf(PageChannel& channel) {
+  std::map<std::string, TableDefinition> out;
+  for (const CatalogEntry& e : Catalog::read(channel).entries())
+    if (e.type == kObjectTypeTable) out.emplace(e.name, TableDefinition::read(channel, e.tableDefinitionPage()));
+  return out;
+}
+
+bool holdsIds(const std::string& table) {
+  return table == "MSysObjects" || table == "MSysACEs" || table == "MSysQueries";
+}
+
+// The compacted file against its source: the header page, each table's
+// definition (columns, indexes, auto-number, row count), its rows, and each
+// index entry by entry: the same keys in the same order, each naming the row
+// with the same values in both files, and each row found through the tree.
+void expectSameContent(const std::string& source, const std::string& target, const std::string& password) {
+  JetDatabase src(Env::system(), source, true, password);
+  JetDatabase dst(Env::system(), target, true, password);
+  EXPECT_EQ(src.channel().readPage(0), dst.channel().readPage(0));
+  const auto before = tablesOf(src.channel());
+  const auto after = tablesOf(dst.channel());
+  ASSERT_EQ(before.size(), after.size());
+  for (const auto& [name, d] : before) {
+    SCOPED_TRACE(source + " table " + name);
+    ASSERT_TRUE(after.count(name));
+    const TableDefinition& n = after.at(name);
+    EXPECT_EQ(n.lastAutoNumber(), d.lastAutoNumber());
+    EXPECT_EQ(n.tableType(), d.tableType());
+    ASSERT_EQ(n.columns().size(), d.columns().size());
+    for (std::size_t i = 0; i < d.columns().size(); ++i)
+      EXPECT_EQ(n.columns()[i].rawDefinition, d.columns()[i].rawDefinition) << d.columns()[i].name;
+    ASSERT_EQ(n.logicalIndexes().size(), d.logicalIndexes().size());
+    for (std::size_t i = 0; i < d.logicalIndexes().size(); ++i) {
+      EXPECT_EQ(n.logicalIndexes()[i].name, d.logicalIndexes()[i].name);
+      EXPECT_EQ(n.logicalIndexes()[i].realIndex, d.logicalIndexes()[i].realIndex);
+      EXPECT_EQ(n.logicalIndexes()[i].type, d.logicalIndexes()[i].type);
+    }
+    std::vector<std::string> rowsBefore, rowsAfter;
+    scanRows(src.channel(), d, [&](RowId, std::span<const std::uint8_t> r) {
+      rowsBefore.push_back(rowText(src.channel(), d, r));
+      return true;
+    });
+    scanRows(dst.channel(), n, [&](RowId, std::span<const std::uint8_t> r) {
+      rowsAfter.push_back(rowText(dst.channel(), n, r));
+      return true;
+    });
+    EXPECT_EQ(n.rowCount(), rowsAfter.size());
+    if (!holdsIds(name)) {
+      // Rows in the order of the source's scan, every live one.
+      EXPECT_EQ(rowsAfter, rowsBefore);
+    } else {
+      EXPECT_EQ(rowsAfter.size(), rowsBefore.size());
+    }
+    ASSERT_EQ(n.realIndexes().size(), d.realIndexes().size());
+    for (std::size_t i = 0; i < d.realIndexes().size(); ++i) {
+      SCOPED_TRACE("index " + std::to_string(i));
+      EXPECT_EQ(n.realIndexes()[i].flags, d.realIndexes()[i].flags);
+      IndexTree was(src.channel(), d, i), is(dst.channel(), n, i);
+      const auto entriesBefore = was.entries(), entriesAfter = is.entries();
+      ASSERT_EQ(entriesAfter.size(), entriesBefore.size());
+      std::size_t distinct = 0;
+      for (std::size_t k = 0; k < entriesAfter.size(); ++k) {
+        const IndexEntry& e = entriesAfter[k];
+        if (k == 0 || !sameKey(e, entriesAfter[k - 1])) ++distinct;
+        const auto key = entryKey(e);
+        const RowId at{std::uint32_t{e[e.size() - 4]} << 16 | std::uint32_t{e[e.size() - 3]} << 8 | e[e.size() - 2],
+                       e[e.size() - 1]};
+        const auto found = is.find(key);
+        EXPECT_NE(std::find(found.begin(), found.end(), at), found.end()) << "entry " << k << " not found";
+        if (holdsIds(name)) continue;
+        const IndexEntry& o = entriesBefore[k];
+        ASSERT_TRUE(std::equal(key.begin(), key.end(), entryKey(o).begin(), entryKey(o).end())) << "entry " << k;
+        const RowId was_at{std::uint32_t{o[o.size() - 4]} << 16 | std::uint32_t{o[o.size() - 3]} << 8 | o[o.size() - 2],
+                           o[o.size() - 1]};
+        EXPECT_EQ(rowText(dst.channel(), n, *readRowData(dst.channel(), at)),
+                  rowText(src.channel(), d, *readRowData(src.channel(), was_at)))
+            << "entry " << k;
+      }
+      EXPECT_EQ(n.realIndexes()[i].uniqueEntryCount, distinct);
+    }
+  }
+}
+
+TEST(Compaction, EveryFixtureKeepsItsContentAndPassesTheCheck) {
+  for (const Fixture& f : kFixtures) {
+    SCOPED_TRACE(f.name);
+    TempDir dir;
+    const std::string source = dir.copy(f.name);
+    const auto sourceBytes = fileBytes(source);
+    const std::string target = dir.path("compacted.mdb");
+    const CompactionResult r = compactDatabase(Env::system(), source, target, f.password);
+    EXPECT_EQ(fileBytes(source), sourceBytes) << "the source was changed";
+    EXPECT_FALSE(std::filesystem::exists(compactionTempPath(target)));
+    EXPECT_EQ(r.sourceBytes, sourceBytes.size());
+    EXPECT_EQ(r.targetBytes, std::filesystem::file_size(target));
+    EXPECT_LE(r.targetPages, r.sourcePages);
+    // No count drifts in the new file, whatever the source's.
+    expectIntegrity(target, f.password);
+    expectSameContent(source, target, f.password);
+    // Compacting again changes nothing but nothing: the layout is a fixed point.
+    const std::string again = dir.path("again.mdb");
+    compactDatabase(Env::system(), target, again, f.password);
+    EXPECT_EQ(fileBytes(again), fileBytes(target));
+    if (readersAvailable() && std::string(f.name) != "sales-large.mdb")
+      expectReadersRead(target, f.password, "--same-as '" + source + "'");
+  }
+}
+
+TEST(Compaction, RefusesWhatItCannotRebuildAndLeavesNoTarget) {
+  TempDir dir;
+  const std::string source = dir.copy("sales-small.mdb");
+  const std::string target = dir.path("out.mdb");
+  auto expectRefused = [&](const std::string& src, const std::string& dst, const std::string& words,
+                           const std::string& password = kSalesPassword) {
+    try {
+      compactDatabase(Env::system(), src, dst, password);
+      ADD_FAILURE() << "not refused: " << words;
+    } catch (const Error& e) {
+      EXPECT_NE(std::string(e.what()).find(words), std::string::npos) << e.what();
+    }
+    EXPECT_FALSE(std::filesystem::exists(compactionTempPath(dst)));
+  };
+  // An existing target, the source itself, a wrong password, another program.
+  writeBytes(target, {1, 2, 3});
+  expectRefused(source, target, "exists already");
+  EXPECT_EQ(fileBytes(target), (std::vector<std::uint8_t>{1, 2, 3}));
+  std::filesystem::remove(target);
+  expectRefused(source, target, "wrong database password", "nein");
+  {
+    OtherProcessLock other(source);
+    expectRefused(source, target, "in use by another program");
+  }
+  EXPECT_FALSE(std::filesystem::exists(target));
+
+  // The primary key of urunler over text in sort order 1055.
+  auto bytes = fileBytes(source);
+  TableDefinition d = [&] {
+    JetDatabase db(Env::system(), source, true, kSalesPassword);
+    return db.table("urunler").value().definition;
+  }();
+  const Column& kod = *d.findColumn("kod");
+  const std::size_t block = std::size_t{d.page()} * kPageSize + d.layout().columns.offset +
+                            kColumnBlockSize * kod.definitionIndex;
+  const std::string sorted = dir.path("sorted.mdb");
+  auto changed = bytes;
+  changed[block + 11] = 0x1F;  // 0x041F
+  writeBytes(sorted, changed);
+  expectRefused(sorted, target, "sort order 1055");
+
+  // A damaged source: the check's first problem is named.
+  const std::string damaged = dir.path("damaged.mdb");
+  changed = bytes;
+  changed[std::size_t{d.page()} * kPageSize + TableDefinition::kRowCountOffset] ^= 0x40;
+  writeBytes(damaged, changed);
+  expectRefused(damaged, target, "fails the integrity check (page ");
+  EXPECT_FALSE(std::filesystem::exists(target));
+}
+
+// Damaged copies of two fixtures: refused with a message and no target, or
+// compacted into a file that passes the check; never a crash.
+TEST(Compaction, DamagedSourcesAreRefusedOrCompactedSoundly) {
+  std::mt19937 random(20261209);
+  int refused = 0;
+  for (const Fixture& f : {Fixture{"sales-small.mdb", kSalesPassword}, Fixture{"compIndexTestV2000.mdb", ""}}) {
+    TempDir dir;
+    const auto bytes = fileBytes(dir.copy(f.name, "original.mdb"));
+    for (int round = 0; round < 60; ++round) {
+      auto changed = bytes;
+      for (int k = 0; k < 1 + round % 4; ++k)
+        changed[std::uniform_int_distribution<std::size_t>(kPageSize, changed.size() - 1)(random)] ^=
+            static_cast<std::uint8_t>(1 + random() % 255);
+      const std::string source = dir.path("damaged.mdb"), target = dir.path("out.mdb");
+      writeBytes(source, changed);
+      std::filesystem::remove(target);
+      try {
+        compactDatabase(Env::system(), source, target, f.password);
+        expectIntegrity(target, f.password);
+      } catch (const Error& e) {
+        ++refused;
+        EXPECT_FALSE(std::string(e.what()).empty());
+        EXPECT_FALSE(std::filesystem::exists(target));
+      }
+      EXPECT_EQ(fileBytes(source), changed);
+      EXPECT_FALSE(std::filesystem::exists(compactionTempPath(target)));
+    }
+  }
+  EXPECT_GT(refused, 0);
+}
+
+// Every cut of every write and flush: the source byte for byte as it was,
+// and no target, or one that passes the check.
+TEST(Compaction, EveryCutLeavesTheSourceAndNoTargetOrASoundOne) {
+  for (const Fixture& f : {Fixture{"sales-small.mdb", kSalesPassword}, Fixture{"compIndexTestV2000.mdb", ""}}) {
+    SCOPED_TRACE(f.name);
+    TempDir dir;
+    const std::string source = dir.copy(f.name);
+    const auto sourceBytes = fileBytes(source);
+    const std::string target = dir.path("out.mdb");
+    int complete = 0;
+    forEveryCut(
+        Env::system(), 200,
+        [&] {
+          std::filesystem::remove(target);
+          std::filesystem::remove(compactionTempPath(target));
+        },
+        [&](Env& env) { compactDatabase(env, source, target, f.password); },
+        [&](const Cut& cut, bool, bool fired) {
+          EXPECT_EQ(fileBytes(source), sourceBytes) << cut.name();
+          if (std::filesystem::exists(target)) {
+            ++complete;
+            expectIntegrity(target, f.password);
+          } else {
+            EXPECT_TRUE(fired) << cut.name();
+          }
+        });
+    EXPECT_GT(complete, 0);
+  }
+}
+
+}  // namespace
+}  // namespace engine
