@@ -505,7 +505,7 @@ std::uint32_t writeCompacted(Env& env, PageChannel& source, const std::string& t
     compactor.mapPages.push_back(sink.reserve());
 
   compactor.progress.tables = tables.size();
-  compactor.progress.pages = source.pageCount();
+  for (const Table& t : tables) compactor.progress.pages += UsageMap::read(source, t.definition->ownedPages()).pages().size();
   for (Table& t : tables) compactor.copy(t);
 
   for (std::size_t i = 0; i < compactor.mapPages.size(); ++i) {
@@ -518,8 +518,6 @@ std::uint32_t writeCompacted(Env& env, PageChannel& source, const std::string& t
   sink.write(0, source.readPage(0));
   sink.finish();
   file->sync();
-  compactor.progress.pagesDone = compactor.progress.pages;
-  if (progress) progress(compactor.progress);
   return sink.pageCount();
 }
 

@@ -38,8 +38,8 @@ namespace engine {
 struct CompactionProgress {
   std::size_t tablesDone = 0;
   std::size_t tables = 0;
-  std::uint64_t pagesDone = 0;  // source pages read so far
-  std::uint64_t pages = 0;      // the source's pages
+  std::uint64_t pagesDone = 0;  // pages the tables own (their usage maps) read so far
+  std::uint64_t pages = 0;      // pages the tables own
 };
 
 struct CompactionResult {
