@@ -23,6 +23,7 @@
 #include "engine/lock.h"
 #include "engine/long_value.h"
 #include "engine/long_value_writer.h"
+#include "engine/page_cache.h"
 #include "engine/page_sink.h"
 #include "engine/path.h"
 #include "engine/row.h"
@@ -73,6 +74,38 @@ std::vector<std::string> idColumnsOf(const std::string& table) {
   if (table == "MSysACEs" || table == "MSysQueries") return {"ObjectId"};
   return {};
 }
+
+// A data page filled row after row in the layout insertRow keeps
+// (data_page_writer.h: rows back to back from the end, the free-space field
+// the gap above the pointer table), its room followed as rows are added
+// instead of read back from the page each time.
+struct FillingPage {
+  Page page{};
+  std::uint32_t number = 0;  // 0: no page open
+  std::size_t lowest = kPageSize;
+  std::uint16_t rows = 0;
+
+  void open(std::uint32_t owner, std::uint32_t n) {
+    page = newDataPage(owner);
+    number = n;
+    lowest = kPageSize;
+    rows = 0;
+  }
+  bool fits(std::size_t size) const {
+    return number != 0 && rows < kMaxRowsOnDataPage &&
+           size + 2 <= lowest - (DataPage::kFirstRowPointer + 2 * std::size_t{rows});
+  }
+  std::uint16_t add(std::span<const std::uint8_t> row) {
+    if (row.empty() || !fits(row.size())) throw Error("a row does not fit its page");
+    lowest -= row.size();
+    std::copy(row.begin(), row.end(), page.begin() + static_cast<std::ptrdiff_t>(lowest));
+    put16(page, DataPage::kFirstRowPointer + 2 * std::size_t{rows}, lowest);
+    ++rows;
+    put16(page, DataPage::kRowCountOffset, rows);
+    put16(page, 2, lowest - (DataPage::kFirstRowPointer + 2 * std::size_t{rows}));
+    return static_cast<std::uint16_t>(rows - 1);
+  }
+};
 
 struct Table {
   std::string name;
@@ -163,8 +196,7 @@ class Compactor {
   struct LongValueColumn {
     const Column* column = nullptr;
     std::optional<std::size_t> mapSlot;  // owned; free is the next slot
-    Page page{};
-    std::uint32_t number = 0;  // 0: no page open
+    FillingPage page;
     std::vector<std::uint32_t> pages;
   };
   // Where the rows went: the source row pointers in scan order (ascending),
@@ -207,9 +239,9 @@ std::uint32_t Compactor::RowMap::find(std::uint32_t sourcePointer) const {
 }
 
 void Compactor::closeLongValuePage(LongValueColumn& lv) {
-  if (lv.number == 0) return;
-  sink_.write(lv.number, lv.page);
-  lv.number = 0;
+  if (lv.page.number == 0) return;
+  sink_.write(lv.page.number, lv.page.page);
+  lv.page.number = 0;
 }
 
 std::array<std::uint8_t, kLongValueHeaderSize> Compactor::storeLongValue(LongValueColumn& lv, const Bytes& data) {
@@ -218,19 +250,19 @@ std::array<std::uint8_t, kLongValueHeaderSize> Compactor::storeLongValue(LongVal
   h[1] = static_cast<std::uint8_t>(data.size() >> 8);
   h[2] = static_cast<std::uint8_t>(data.size() >> 16);
   std::uint32_t first = 0;
-  if (data.size() <= kMaxLongValueRow) {
-    std::optional<std::uint16_t> row;
-    if (lv.number != 0) row = addRowToPage(lv.page, data);
-    if (!row) {
+  if (data.empty()) {
+    // No LVAL row holds nothing: the header alone, inline, in the same 12 bytes.
+    h[3] = kLongValueInline;
+  } else if (data.size() <= kMaxLongValueRow) {
+    const std::span<const std::uint8_t> bytes(data);
+    if (!lv.page.fits(bytes.size())) {
       closeLongValuePage(lv);
-      lv.page = newDataPage(kLongValuePageOwner);
-      lv.number = sink_.reserve();
-      lv.pages.push_back(lv.number);
-      row = addRowToPage(lv.page, data);
-      if (!row) throw Error("a long value row does not fit a page");
+      lv.page.open(kLongValuePageOwner, sink_.reserve());
+      lv.pages.push_back(lv.page.number);
     }
+    const std::uint16_t row = lv.page.add(bytes);
     h[3] = kLongValueSinglePage;
-    first = lv.number << 8 | *row;
+    first = lv.page.number << 8 | row;
   } else {
     // A chain, one part a page on consecutive new pages, each row 0.
     const std::size_t parts = (data.size() + kChainPartBytes - 1) / kChainPartBytes;
@@ -259,9 +291,7 @@ void Compactor::copyRows(Table& t, std::vector<LongValueColumn>& longValues, Row
                          std::vector<std::uint32_t>& dataPages, std::uint32_t& rowCount) {
   const TableDefinition& d = *t.definition;
   const std::uint32_t owner = t.pages.front();
-  Page page{};
-  std::uint32_t number = 0;
-  std::uint16_t onPage = 0;
+  FillingPage page;
   Bytes row;
   const UsageMap owned = UsageMap::read(source_, d.ownedPages());
   for (std::uint32_t sourcePage : owned.pages()) {
@@ -284,16 +314,13 @@ void Compactor::copyRows(Table& t, std::vector<LongValueColumn>& longValues, Row
         const std::size_t at = offsetOf(v.bytes);
         put32(row, at, mapId(get32(row, at)));
       }
-      if (number == 0 || !rowFits(page, row.size())) {
-        if (number != 0) sink_.write(number, page);
-        page = newDataPage(owner);
-        number = sink_.reserve();
-        dataPages.push_back(number);
-        onPage = 0;
-        if (rows) rows->starts.emplace_back(rows->source.size(), number);
+      if (!page.fits(row.size())) {
+        if (page.number != 0) sink_.write(page.number, page.page);
+        page.open(owner, sink_.reserve());
+        dataPages.push_back(page.number);
+        if (rows) rows->starts.emplace_back(rows->source.size(), page.number);
       }
-      insertRow(page, row);
-      ++onPage;
+      page.add(row);
       ++rowCount;
       if (rows) rows->source.push_back(id.page << 8 | id.row);
       return true;
@@ -301,7 +328,7 @@ void Compactor::copyRows(Table& t, std::vector<LongValueColumn>& longValues, Row
     ++progress.pagesDone;
     if ((progress.pagesDone & 63) == 0) tick();
   }
-  if (number != 0) sink_.write(number, page);
+  if (page.number != 0) sink_.write(page.number, page.page);
   for (LongValueColumn& lv : longValues) closeLongValuePage(lv);
 }
 
@@ -558,7 +585,9 @@ CompactionResult compactDatabase(Env& env, const std::string& source, const std:
     result.targetPages = writeCompacted(env, channel, temp, progress);
     result.targetBytes = std::uint64_t{result.targetPages} * kPageSize;
     {
-      PageChannel written(env, temp, true);
+      // A cache of its own, so that the check knows the file's length
+      // without asking the system at every page.
+      PageChannel written(env, temp, true, std::make_shared<PageCache>());
       const IntegrityReport report = checkIntegrity(written);
       if (!report.sound())
         throw Error("the compacted database fails the integrity check (" +

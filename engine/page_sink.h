@@ -3,15 +3,18 @@
 // temporary file), whose partial content nobody reads.
 //
 // Page numbers are handed out in ascending order (reserve); a page may be
-// written any time after its number was handed out, once. Consecutive pages
-// are gathered and written in one call of up to kRun pages, so that a file
-// written in order costs a write per kRun pages. Pages handed out and never
-// written read as zeros (the file is extended over them when a later page is
-// written, and finish() extends it to the last number handed out).
+// written any time after its number was handed out, once. Pages are held
+// until every page before them has been written too, and then written in
+// runs of consecutive pages (up to kRun a call), so that a layout that keeps
+// a few pages open at a time (a data page, a long-value page, a page of each
+// index level) still costs a write per kRun pages. At most kHeld pages are
+// held: beyond that the lowest ones are written as they are (a page still
+// open then is written on its own when it is done). Pages handed out and
+// never written read as zeros (finish() extends the file over them).
 #pragma once
 
 #include <cstdint>
-#include <memory>
+#include <map>
 #include <vector>
 
 #include "engine/env.h"
@@ -22,6 +25,7 @@ namespace engine {
 class PageSink {
  public:
   static constexpr std::size_t kRun = 256;
+  static constexpr std::size_t kHeld = 4 * kRun;
 
   // Writes into file; numbers are handed out from firstPage on.
   PageSink(File& file, std::uint32_t firstPage);
@@ -32,17 +36,21 @@ class PageSink {
   std::uint32_t pageCount() const { return next_; }
   // Stores page n (a number handed out already).
   void write(std::uint32_t n, const Page& page);
-  // Writes what is gathered and extends the file to pageCount() pages.
+  // Writes every page held and extends the file to pageCount() pages.
   void finish();
 
  private:
-  void flushRun();
+  // Writes the held pages from the lowest on while they are consecutive
+  // (all of them when `all`), in runs.
+  void flush(bool all);
 
   File& file_;
   std::uint32_t next_;
-  std::uint32_t runStart_ = 0;
-  std::vector<std::uint8_t> run_;  // pages runStart_.. gathered, not yet written
-  std::uint32_t written_ = 0;      // pages the file holds (its length in pages)
+  std::uint32_t firstPage_;
+  std::uint32_t done_;                     // every page below it written or given up on
+  std::map<std::uint32_t, Page> held_;     // written by the caller, not yet to the file
+  std::vector<std::uint8_t> run_;
+  std::uint32_t fileEnd_ = 0;              // the file's length in pages
 };
 
 }  // namespace engine
