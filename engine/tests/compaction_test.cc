@@ -150,12 +150,12 @@ TEST(Compaction, EveryFixtureKeepsItsContentAndPassesTheCheck) {
     // No count drifts in the new file, whatever the source's.
     expectIntegrity(target, f.password);
     expectSameContent(source, target, f.password);
-    // Compacting again changes nothing but nothing: the layout is a fixed point.
+    if (std::string(f.name) == "sales-large.mdb") continue;  // the same again, at length
+    // Compacting again gives the same bytes: the layout is a fixed point.
     const std::string again = dir.path("again.mdb");
     compactDatabase(Env::system(), target, again, f.password);
     EXPECT_EQ(fileBytes(again), fileBytes(target));
-    if (readersAvailable() && std::string(f.name) != "sales-large.mdb")
-      expectReadersRead(target, f.password, "--same-as '" + source + "'");
+    if (readersAvailable()) expectReadersRead(target, f.password, "--same-as '" + source + "'");
   }
 }
 
@@ -214,6 +214,23 @@ TEST(Compaction, RefusesWhatItCannotRebuildAndLeavesNoTarget) {
 TEST(Compaction, DamagedSourcesAreRefusedOrCompactedSoundly) {
   std::mt19937 random(20261209);
   int refused = 0;
+  // A fuzzing corpus kept in the tree (database images), when there is one.
+  const std::filesystem::path corpus = std::filesystem::path(KARVELTA_SOURCE_DIR) / "engine" / "fuzz" / "corpus";
+  if (std::filesystem::is_directory(corpus)) {
+    TempDir dir;
+    for (const auto& entry : std::filesystem::directory_iterator(corpus)) {
+      if (!entry.is_regular_file()) continue;
+      const std::string source = dir.path("input.mdb"), target = dir.path("out.mdb");
+      std::filesystem::copy_file(entry.path(), source, std::filesystem::copy_options::overwrite_existing);
+      std::filesystem::remove(target);
+      try {
+        compactDatabase(Env::system(), source, target, "");
+        expectIntegrity(target, "");
+      } catch (const Error&) {
+        EXPECT_FALSE(std::filesystem::exists(target)) << entry.path();
+      }
+    }
+  }
   for (const Fixture& f : {Fixture{"sales-small.mdb", kSalesPassword}, Fixture{"compIndexTestV2000.mdb", ""}}) {
     TempDir dir;
     const auto bytes = fileBytes(dir.copy(f.name, "original.mdb"));
