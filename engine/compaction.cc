@@ -518,6 +518,7 @@ std::uint32_t writeCompacted(Env& env, PageChannel& source, const std::string& t
     std::uint32_t first = sink.reserve();
     while (keptIds.count(first) != 0) {
       unused.insert(first);
+      sink.write(first, Page{});
       first = sink.reserve();
     }
     t.pages.push_back(first);
