@@ -15,7 +15,9 @@
 #include "engine/error.h"
 #include "engine/index_tree.h"
 #include "engine/jet_database.h"
+#include "engine/index_page.h"
 #include "engine/long_value.h"
+#include "engine/row_appender.h"
 #include "engine/table_definition.h"
 #include "engine/tests/catalog_write_util.h"
 #include "engine/tests/cuts.h"
@@ -156,6 +158,50 @@ TEST(Compaction, EveryFixtureKeepsItsContentAndPassesTheCheck) {
     compactDatabase(Env::system(), target, again, f.password);
     EXPECT_EQ(fileBytes(again), fileBytes(target));
     if (readersAvailable()) expectReadersRead(target, f.password, "--same-as '" + source + "'");
+  }
+}
+
+// An index of three levels, grown by inserts in random order (half-full
+// pages after splits), bulk-loaded afresh: full pages, every level one
+// chain, and the same entries.
+TEST(Compaction, ALargeIndexIsBulkLoadedIntoThreeLevels) {
+  TempDir dir;
+  const std::string source = dir.copy("sales-small.mdb");
+  {
+    JetDatabase db(Env::system(), source, false, kSalesPassword);
+    RowAppender out(db.channel(), db.table("urunler").value().entry.tableDefinitionPage());
+    std::mt19937 random(7);
+    const std::string letters = "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    for (int i = 0; i < 20000; ++i) {
+      std::string kod;
+      for (int k = 0; k < 14; ++k) kod += letters[random() % letters.size()];
+      kod += std::to_string(100000 + i);
+      out.append({{"kod", FieldValue::ofText(kod)}, {"stok", FieldValue::ofLong(i)}});
+    }
+    out.commit();
+  }
+  const std::string target = dir.path("compacted.mdb");
+  const CompactionResult r = compactDatabase(Env::system(), source, target, kSalesPassword);
+  EXPECT_LT(r.targetPages, r.sourcePages);
+  expectIntegrity(target, kSalesPassword);
+  expectSameContent(source, target, kSalesPassword);
+  JetDatabase db(Env::system(), target, true, kSalesPassword);
+  const TableDefinition d = db.table("urunler").value().definition;
+  // Down the first children: root, a node, a leaf.
+  std::uint32_t page = d.realIndexes()[0].firstPage;
+  int levels = 1;
+  for (IndexPage p = IndexPage::decode(db.channel().readPage(page), page); !p.leaf; ++levels) {
+    page = p.child(0);
+    p = IndexPage::decode(db.channel().readPage(page), page);
+  }
+  EXPECT_EQ(levels, 3);
+  // Every leaf but the last full: the next entry would not have fitted.
+  for (std::uint32_t leaf = page; leaf != 0;) {
+    const IndexPage p = IndexPage::decode(db.channel().readPage(leaf), leaf);
+    if (p.next != 0) {
+      EXPECT_LT(p.storedFreeSpace, 60) << "leaf " << leaf;
+    }
+    leaf = p.next;
   }
 }
 
