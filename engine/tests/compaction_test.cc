@@ -15,7 +15,10 @@
 #include "engine/error.h"
 #include "engine/index_tree.h"
 #include "engine/jet_database.h"
+#include "engine/index_bulk_loader.h"
+#include "engine/index_key.h"
 #include "engine/index_page.h"
+#include "engine/page_sink.h"
 #include "engine/long_value.h"
 #include "engine/row_appender.h"
 #include "engine/table_definition.h"
@@ -161,10 +164,9 @@ TEST(Compaction, EveryFixtureKeepsItsContentAndPassesTheCheck) {
   }
 }
 
-// An index of three levels, grown by inserts in random order (half-full
-// pages after splits), bulk-loaded afresh: full pages, every level one
-// chain, and the same entries.
-TEST(Compaction, ALargeIndexIsBulkLoadedIntoThreeLevels) {
+// An index grown by inserts in random order (half-full pages after splits)
+// is bulk-loaded afresh into full leaves under a node.
+TEST(Compaction, AnIndexGrownByRandomInsertsIsBulkLoadedIntoFullPages) {
   TempDir dir;
   const std::string source = dir.copy("sales-small.mdb");
   {
@@ -172,7 +174,7 @@ TEST(Compaction, ALargeIndexIsBulkLoadedIntoThreeLevels) {
     RowAppender out(db.channel(), db.table("urunler").value().entry.tableDefinitionPage());
     std::mt19937 random(7);
     const std::string letters = "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-    for (int i = 0; i < 20000; ++i) {
+    for (int i = 0; i < 3000; ++i) {
       std::string kod;
       for (int k = 0; k < 14; ++k) kod += letters[random() % letters.size()];
       kod += std::to_string(100000 + i);
@@ -187,22 +189,100 @@ TEST(Compaction, ALargeIndexIsBulkLoadedIntoThreeLevels) {
   expectSameContent(source, target, kSalesPassword);
   JetDatabase db(Env::system(), target, true, kSalesPassword);
   const TableDefinition d = db.table("urunler").value().definition;
-  // Down the first children: root, a node, a leaf.
-  std::uint32_t page = d.realIndexes()[0].firstPage;
-  int levels = 1;
-  for (IndexPage p = IndexPage::decode(db.channel().readPage(page), page); !p.leaf; ++levels) {
-    page = p.child(0);
-    p = IndexPage::decode(db.channel().readPage(page), page);
-  }
-  EXPECT_EQ(levels, 3);
-  // Every leaf but the last full: the next entry would not have fitted.
-  for (std::uint32_t leaf = page; leaf != 0;) {
+  const std::uint32_t root = d.realIndexes()[0].firstPage;
+  const IndexPage top = IndexPage::decode(db.channel().readPage(root), root);
+  ASSERT_FALSE(top.leaf);
+  // Every leaf but the last full: its next entry would not have fitted.
+  for (std::uint32_t leaf = top.child(0); leaf != 0;) {
     const IndexPage p = IndexPage::decode(db.channel().readPage(leaf), leaf);
     if (p.next != 0) {
-      EXPECT_LT(p.storedFreeSpace, 60) << "leaf " << leaf;
+      EXPECT_LT(p.storedFreeSpace, 27) << "leaf " << leaf;
     }
     leaf = p.next;
   }
+}
+
+// The bulk loader alone, over enough entries for three levels: one root,
+// each level one chain of pages in order, each node entry its child's last
+// entry with the last child as the tail, the leaves holding every entry.
+TEST(Compaction, TheBulkLoaderBuildsEveryLevelAsOneChain) {
+  TempDir dir;
+  std::vector<IndexEntry> entries;
+  for (std::uint32_t i = 0; i < 40000; ++i) {
+    IndexEntry e{0x7F};
+    for (int k = 0; k < 18; ++k) e.push_back(static_cast<std::uint8_t>(0x36 + (i >> (k % 16)) % 7));
+    appendLongKey(e, static_cast<std::int32_t>(i));
+    appendRowPointer(e, 100 + i / 100, static_cast<std::uint8_t>(i % 100));
+    entries.push_back(std::move(e));
+  }
+  std::sort(entries.begin(), entries.end(), entryLess);
+  const std::string path = dir.path("index.bin");
+  IndexBulkLoader::Result built;
+  {
+    auto file = Env::system().open(path, OpenMode::CreateNew);
+    PageSink sink(*file, 3);
+    IndexBulkLoader loader(sink, 77);
+    for (const IndexEntry& e : entries) loader.add(e);
+    built = loader.finish();
+    sink.finish();
+  }
+  EXPECT_THROW(
+      {
+        auto file = Env::system().open(dir.path("other.bin"), OpenMode::CreateNew);
+        PageSink sink(*file, 3);
+        IndexBulkLoader loader(sink, 77);
+        loader.add(entries[1]);
+        loader.add(entries[0]);
+      },
+      Error);
+  EXPECT_EQ(built.entries, entries.size());
+  EXPECT_EQ(built.distinctKeys, entries.size());
+  const auto bytes = fileBytes(path);
+  auto pageAt = [&](std::uint32_t n) {
+    Page p{};
+    std::copy_n(bytes.begin() + static_cast<std::ptrdiff_t>(std::size_t{n} * kPageSize), kPageSize, p.begin());
+    return IndexPage::decode(p, n);
+  };
+  std::vector<std::uint32_t> level{built.root};
+  std::size_t pages = 0, depth = 0;
+  for (;;) {
+    ++depth;
+    // The level's chain from its first page: exactly the pages the level
+    // above names, in order.
+    const IndexPage first = pageAt(level.front());
+    EXPECT_EQ(first.prev, 0u);
+    std::vector<std::uint32_t> chain;
+    for (std::uint32_t n = level.front(), prev = 0; n != 0;) {
+      const IndexPage p = pageAt(n);
+      EXPECT_EQ(p.prev, prev);
+      EXPECT_EQ(p.owner, 77u);
+      chain.push_back(n);
+      prev = n;
+      n = p.next;
+    }
+    EXPECT_EQ(chain, level);
+    pages += chain.size();
+    if (first.leaf) break;
+    std::vector<std::uint32_t> below;
+    for (std::uint32_t n : level) {
+      const IndexPage p = pageAt(n);
+      ASSERT_FALSE(p.leaf);
+      EXPECT_NE(p.tail, 0u);
+      for (std::size_t k = 0; k < p.children.size(); ++k) {
+        IndexPage child = pageAt(p.children[k]);
+        while (!child.leaf) child = pageAt(child.tail);
+        EXPECT_EQ(p.entries[k], child.entries.back());
+      }
+      for (std::size_t k = 0; k < p.childCount(); ++k) below.push_back(p.child(k));
+    }
+    level = below;
+  }
+  EXPECT_EQ(depth, 3u);
+  EXPECT_EQ(pages, built.pages.size());
+  std::vector<IndexEntry> leaves;
+  for (std::uint32_t n : level)
+    for (const IndexEntry& e : pageAt(n).entries) leaves.push_back(e);
+  EXPECT_EQ(leaves, entries);
 }
 
 TEST(Compaction, RefusesWhatItCannotRebuildAndLeavesNoTarget) {
