@@ -123,6 +123,7 @@ std::vector<std::uint8_t> writeLongValue(PageChannel& channel, const LongValueCo
         channel.writePage(p, page);
         return header(data.size(), kLongValueSinglePage, static_cast<std::uint8_t>(*row), p);
       }
+      if (withRoom.contains(p)) removePageFromUsageMap(channel, maps.freeSpacePages, p);
     }
     const auto [p, row] = rowOnNewPage(channel, data, {maps.ownedPages, maps.freeSpacePages});
     return header(data.size(), kLongValueSinglePage, static_cast<std::uint8_t>(row), p);

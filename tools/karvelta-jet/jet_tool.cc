@@ -38,7 +38,7 @@ constexpr const char* kUsage =
     "       karvelta-jet rename DB OLD NEW [--password P]\n"
     "       karvelta-jet create-table DB NAME [--password P]\n"
     "       karvelta-jet new-database DB [--password P]\n"
-    "       karvelta-jet new-sample DIR [--rows N]\n"
+    "       karvelta-jet new-sample DIR [--rows N] [--bloat | --twin]\n"
     "       karvelta-jet recover DB\n"
     "       karvelta-jet check DB [--password P]\n";
 
@@ -48,8 +48,10 @@ struct Arguments {
   std::map<std::string, std::string> options;  // "--password" -> value
 };
 
-// Options that take a value; every subcommand accepts these.
+// Options that take a value, and options that are set by their name alone;
+// every subcommand accepts these.
 bool takesValue(const std::string& option) { return option == "--password" || option == "--rows"; }
+bool isFlag(const std::string& option) { return option == "--bloat" || option == "--twin"; }
 
 Arguments parseArguments(const std::vector<std::string>& args, std::size_t from) {
   Arguments a;
@@ -61,6 +63,11 @@ Arguments parseArguments(const std::vector<std::string>& args, std::size_t from)
     }
     const auto eq = s.find('=');
     const std::string name = s.substr(0, eq);
+    if (isFlag(name)) {
+      if (eq != std::string::npos) throw engine::Error("option " + name + " takes no value");
+      a.options[name] = "";
+      continue;
+    }
     if (!takesValue(name)) throw engine::Error("unknown option " + name);
     if (eq != std::string::npos) {
       a.options[name] = s.substr(eq + 1);
@@ -225,7 +232,9 @@ int newDatabaseCommand(const Arguments& a, std::ostream&, engine::Env& env) {
 }
 
 // Writes the demo sales database DIR/satis.mdb with N sales rows and the
-// settings file DIR/PLX.dll naming it; prints the database's path.
+// settings file DIR/PLX.dll naming it; prints the database's path. --bloat
+// writes it as a file in use for years, --twin the live content of that
+// file written fresh (sample_database.h).
 int newSampleCommand(const Arguments& a, std::ostream& out, engine::Env& env) {
   requirePositional(a, 1, "DIR");
   std::size_t rows = kSampleDefaultRows;
@@ -235,7 +244,11 @@ int newSampleCommand(const Arguments& a, std::ostream& out, engine::Env& env) {
       throw engine::Error("--rows takes a number of rows, not '" + n + "'");
     rows = std::stoul(n);
   }
-  out << writeSample(env, a.positional[0], rows) << "\n";
+  const bool bloat = a.options.count("--bloat") != 0;
+  const bool twin = a.options.count("--twin") != 0;
+  if (bloat && twin) throw engine::Error("--bloat and --twin are two samples: give one of them");
+  const SampleKind kind = bloat ? SampleKind::Bloated : twin ? SampleKind::Twin : SampleKind::Plain;
+  out << writeSample(env, a.positional[0], rows, kind) << "\n";
   return 0;
 }
 
