@@ -23,9 +23,10 @@
 // Deleting a row marks it as Access does (FORMAT.md 8.1): its pointer, and
 // that of every overflow row its data lies on, flagged 0xC000, and their
 // bytes given back to their pages (data_page_writer.h deleteRow). Row
-// numbers stay; the pages stay the table's and nothing else is put on them
-// (they do not rejoin the free-space map), so the dead space stays in the
-// file until it is compacted. Its long values are freed (long_value_writer.h
+// numbers stay; the pages stay the table's, and the free-space map is left
+// as it is: a full page that left it does not rejoin it, so new rows do not
+// go into the space given back there, which stays dead until the file is
+// compacted. Its long values are freed (long_value_writer.h
 // freeLongValue). The auto-increment counter is left alone: a number handed
 // out once is never handed out again.
 //

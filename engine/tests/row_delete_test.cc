@@ -278,7 +278,11 @@ TEST(RowDelete, EmptiedIndexPagesBecomeFreePages) {
   constexpr int kRows = 2000;
   std::uint32_t table = 0;
   std::vector<RowId> ids;
-  auto kod = [](int i) { return "K" + std::to_string(100000 + i); };
+  auto kod = [](int i) {
+    std::string s = "K";
+    s += std::to_string(100000 + i);
+    return s;
+  };
   {
     JetDatabase db(Env::system(), path, false, "");
     NewTableDef def{"urunler", {}};
