@@ -40,7 +40,7 @@ constexpr const char* kUsage =
     "       karvelta-jet rename DB OLD NEW [--password P]\n"
     "       karvelta-jet create-table DB NAME [--password P]\n"
     "       karvelta-jet new-database DB [--password P]\n"
-    "       karvelta-jet new-sample DIR [--rows N]\n"
+    "       karvelta-jet new-sample DIR [--rows N] [--bloat | --twin]\n"
     "       karvelta-jet recover DB\n"
     "       karvelta-jet check DB [--password P]\n"
     "       karvelta-jet compact SRC DST [--password P] [--quiet]\n";
@@ -49,12 +49,15 @@ constexpr const char* kUsage =
 struct Arguments {
   std::vector<std::string> positional;
   std::map<std::string, std::string> options;  // "--password" -> value
-  bool quiet = false;                           // --quiet
   bool errIsTerminal = false;                   // where progress may be shown
 };
 
-// Options that take a value; every subcommand accepts these.
+// Options that take a value, and options that are set by their name alone;
+// every subcommand accepts these.
 bool takesValue(const std::string& option) { return option == "--password" || option == "--rows"; }
+bool isFlag(const std::string& option) {
+  return option == "--bloat" || option == "--twin" || option == "--quiet";
+}
 
 Arguments parseArguments(const std::vector<std::string>& args, std::size_t from) {
   Arguments a;
@@ -66,8 +69,9 @@ Arguments parseArguments(const std::vector<std::string>& args, std::size_t from)
     }
     const auto eq = s.find('=');
     const std::string name = s.substr(0, eq);
-    if (name == "--quiet" && eq == std::string::npos) {
-      a.quiet = true;
+    if (isFlag(name)) {
+      if (eq != std::string::npos) throw engine::Error("option " + name + " takes no value");
+      a.options[name] = "";
       continue;
     }
     if (!takesValue(name)) throw engine::Error("unknown option " + name);
@@ -234,7 +238,9 @@ int newDatabaseCommand(const Arguments& a, std::ostream&, engine::Env& env) {
 }
 
 // Writes the demo sales database DIR/satis.mdb with N sales rows and the
-// settings file DIR/PLX.dll naming it; prints the database's path.
+// settings file DIR/PLX.dll naming it; prints the database's path. --bloat
+// writes it as a file in use for years, --twin the live content of that
+// file written fresh (sample_database.h).
 int newSampleCommand(const Arguments& a, std::ostream& out, engine::Env& env) {
   requirePositional(a, 1, "DIR");
   std::size_t rows = kSampleDefaultRows;
@@ -244,7 +250,11 @@ int newSampleCommand(const Arguments& a, std::ostream& out, engine::Env& env) {
       throw engine::Error("--rows takes a number of rows, not '" + n + "'");
     rows = std::stoul(n);
   }
-  out << writeSample(env, a.positional[0], rows) << "\n";
+  const bool bloat = a.options.count("--bloat") != 0;
+  const bool twin = a.options.count("--twin") != 0;
+  if (bloat && twin) throw engine::Error("--bloat and --twin are two samples: give one of them");
+  const SampleKind kind = bloat ? SampleKind::Bloated : twin ? SampleKind::Twin : SampleKind::Plain;
+  out << writeSample(env, a.positional[0], rows, kind) << "\n";
   return 0;
 }
 
@@ -292,7 +302,7 @@ std::string sizeText(std::uint64_t bytes) {
 // at the end one line with the pages and sizes before and after.
 int compactCommand(const Arguments& a, std::ostream& out, std::ostream& err, engine::Env& env) {
   requirePositional(a, 2, "SRC DST");
-  const bool show = a.errIsTerminal && !a.quiet;
+  const bool show = a.errIsTerminal && a.options.count("--quiet") == 0;
   std::size_t shown = 0;
   auto progress = [&](const engine::CompactionProgress& p) {
     if (!show) return;
