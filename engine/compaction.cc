@@ -116,6 +116,30 @@ struct Table {
   std::size_t firstMapSlot = 0;             // owned, free, two per long-value column, one per index
 };
 
+// The row without the zeros a row rewritten shorter in place keeps between
+// its variable-length values and its variable-length table (section 8:
+// padded to its old length, zeros before the trailer). The table's offsets
+// count from the row's start and none lies in the padding, so they stay as
+// they are. A row without a variable part is kept whole.
+void dropPadding(Bytes& row) {
+  if (row.size() < 2) return;
+  const std::size_t columns = get16(row, 0);
+  const std::size_t mask = (columns + 7) / 8;
+  if (row.size() < mask + 6) return;
+  const std::size_t countAt = row.size() - mask - 2;
+  const std::size_t count = get16(row, countAt);
+  if (countAt < 2 * (count + 1) + 2) return;
+  const std::size_t endAt = countAt - 2 * (count + 1);  // the end offset of the variable values
+  const std::size_t end = get16(row, endAt);
+  if (end < 2 || end >= endAt) return;
+  for (std::size_t i = 0; i < count; ++i)
+    if (get16(row, countAt - 2 * (i + 1)) > end) return;
+  if (!std::all_of(row.begin() + static_cast<std::ptrdiff_t>(end), row.begin() + static_cast<std::ptrdiff_t>(endAt),
+                   [](std::uint8_t b) { return b == 0; }))
+    return;
+  row.erase(row.begin() + static_cast<std::ptrdiff_t>(end), row.begin() + static_cast<std::ptrdiff_t>(endAt));
+}
+
 std::size_t mapSlotsOf(const TableDefinition& d) {
   return 2 + 2 * d.columnUsageMaps().size() + d.realIndexes().size();
 }
@@ -293,6 +317,8 @@ void Compactor::copyRows(Table& t, std::vector<LongValueColumn>& longValues, Row
   const std::uint32_t owner = t.pages.front();
   FillingPage page;
   Bytes row;
+  bool hasVariablePart = false;
+  for (const Column& c : d.columns()) hasVariablePart = hasVariablePart || (c.variableLength() && !c.isBoolean());
   const UsageMap owned = UsageMap::read(source_, d.ownedPages());
   for (std::uint32_t sourcePage : owned.pages()) {
     scanPageRows(source_, d, sourcePage, [&](RowId id, std::span<const std::uint8_t> bytes) {
@@ -314,6 +340,7 @@ void Compactor::copyRows(Table& t, std::vector<LongValueColumn>& longValues, Row
         const std::size_t at = offsetOf(v.bytes);
         put32(row, at, mapId(get32(row, at)));
       }
+      if (hasVariablePart) dropPadding(row);
       if (!page.fits(row.size())) {
         if (page.number != 0) sink_.write(page.number, page.page);
         page.open(owner, sink_.reserve());
