@@ -12,9 +12,9 @@
 //   - opening and listing the catalog of the largest sample against mdb-tables;
 //   - reading every row of satislar: karvelta-jet rows against mdb-export;
 //   - YEDEK AL of a database of several hundred MiB against cp of the file;
-//   - karvelta-jet compact of sales-large.mdb and of a sample of about 1 GiB
-//     (--compact-rows sales rows) against cp followed by sync of the same
-//     file, with peak memory.
+//   - karvelta-jet compact of sales-large.mdb and of a bloated sample of about
+//     1 GiB (new-sample --bloat of --compact-rows sales, 3 000 000) against cp
+//     followed by sync of the same file, with peak memory.
 //
 //   karvelta-bench DATA_DIR KARVELTA_JET BACKUP_BENCH [--sizes N,N,...] [--backup-rows N]
 //                  [--fixtures DIR] [--compact-rows N] [--only-compaction]
@@ -307,17 +307,21 @@ void flushToDisk(const fs::path& file) {
 
 std::string selfPath() { return fs::read_symlink("/proc/self/exe").string(); }
 
-// The sample of `rows` sales in DATA/sample-ROWS, made when missing.
-std::string sample(const fs::path& data, std::size_t rows) {
-  const fs::path dir = data / ("sample-" + std::to_string(rows));
+// The sample of `rows` sales in DATA/sample-ROWS (bloated: DATA/bloated-ROWS,
+// new-sample --bloat), made when missing.
+std::string sample(const fs::path& data, std::size_t rows, bool bloated = false) {
+  const fs::path dir = data / ((bloated ? "bloated-" : "sample-") + std::to_string(rows));
   const fs::path db = dir / jettool::kSampleFileName;
   if (fs::exists(db)) return db.string();
   fs::create_directories(dir);
-  std::fprintf(stderr, "making a sample of %zu sales rows in %s ...\n", rows, dir.c_str());
+  std::fprintf(stderr, "making a %ssample of %zu sales rows in %s ...\n", bloated ? "bloated " : "", rows,
+               dir.c_str());
   // In a child of its own: the peak memory the system reports for a child
   // includes what this process held when it forked, and making a sample
   // takes several MiB.
-  const Measured m = runMeasured({selfPath(), "make-sample", dir.string(), std::to_string(rows)}, dir / "out", false);
+  std::vector<std::string> argv{selfPath(), "make-sample", dir.string(), std::to_string(rows)};
+  if (bloated) argv.push_back("bloated");
+  const Measured m = runMeasured(argv, dir / "out", false);
   require(m, "making the sample");
   return db.string();
 }
@@ -574,7 +578,7 @@ int bench(const fs::path& data, const std::string& jet, const std::string& backu
   std::vector<std::pair<std::string, std::string>> compacted;
   if (!fixtures.empty() && fs::exists(fixtures / "sales-large.mdb"))
     compacted.emplace_back((fixtures / "sales-large.mdb").string(), "zorpelnik");
-  compacted.emplace_back(sample(data, compactRows), pw);
+  compacted.emplace_back(sample(data, compactRows, true), pw);
   if (onlyCompaction) {
     compactionTable(data, jet, scratch, compacted);
     return 0;
@@ -688,13 +692,14 @@ int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
     if (args.size() == 3 && args[0] == "update-run") return updateRunChild(args[1], args[2]);
     if (args.size() == 3 && args[0] == "commit-floor") return commitFloorChild(args[1], std::stoi(args[2]));
-    if (args.size() == 3 && args[0] == "make-sample") {
-      jettool::writeSample(engine::Env::system(), args[1], std::stoul(args[2]));
+    if ((args.size() == 3 || args.size() == 4) && args[0] == "make-sample") {
+      jettool::writeSample(engine::Env::system(), args[1], std::stoul(args[2]),
+                           args.size() == 4 ? jettool::SampleKind::Bloated : jettool::SampleKind::Plain);
       return 0;
     }
     std::vector<std::size_t> sizes{1000, 100000, 1000000};
     std::size_t backupRows = 3000000;
-    std::size_t compactRows = 9000000;
+    std::size_t compactRows = 3000000;
     bool onlyCompaction = false;
     fs::path fixtures;
     std::vector<std::string> positional;
