@@ -12,6 +12,7 @@
 #include "engine/catalog.h"
 #include "engine/compaction.h"
 #include "engine/data_page.h"
+#include "engine/engine.h"
 #include "engine/error.h"
 #include "engine/index_tree.h"
 #include "engine/jet_database.h"
@@ -22,6 +23,7 @@
 #include "engine/long_value.h"
 #include "engine/row_appender.h"
 #include "engine/table_definition.h"
+#include "engine/testing/interrupted_change.h"
 #include "engine/tests/catalog_write_util.h"
 #include "engine/tests/cuts.h"
 #include "engine/tests/integrity_util.h"
@@ -310,6 +312,21 @@ TEST(Compaction, RefusesWhatItCannotRebuildAndLeavesNoTarget) {
     expectRefused(source, target, "in use by another program");
   }
   EXPECT_FALSE(std::filesystem::exists(target));
+
+  // A change a crash interrupted is rolled back first; the compacted file
+  // holds the database as it was before that change.
+  {
+    const auto before = fileBytes(source);
+    ASSERT_TRUE(testing::leaveInterruptedChange(source, [&](Env& env) {
+      engine::makeJetEngine(env)->openDatabase(source, false, false, ";pwd=zorpelnik")->tableDef("fisno")->rename("fisyeni");
+    }));
+    const std::string settled = dir.path("settled.mdb");
+    compactDatabase(Env::system(), source, settled, kSalesPassword);
+    EXPECT_EQ(fileBytes(source), before);
+    EXPECT_FALSE(std::filesystem::exists(PageChannel::journalPath(source)));
+    JetDatabase db(Env::system(), settled, true, kSalesPassword);
+    EXPECT_TRUE(db.table("fisno").has_value());
+  }
 
   // The primary key of urunler over text in sort order 1055.
   auto bytes = fileBytes(source);
