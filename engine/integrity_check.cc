@@ -1,8 +1,10 @@
 #include "engine/integrity_check.h"
 
 #include <algorithm>
+#include <bitset>
 #include <map>
 #include <set>
+#include <unordered_map>
 #include <utility>
 
 #include "engine/byte_reader.h"
@@ -559,7 +561,7 @@ class Checker {
   // lie on an LVAL page and serve no other value.
   std::optional<std::vector<std::uint8_t>> longValueRow(int t, const Column& c, std::uint32_t page,
                                                         std::uint8_t row, const std::string& what) {
-    if (!seenLongValueRows_.emplace(page, row).second) {
+    if (!seenLongValueRows_.insert(page, row)) {
       problem(page, t, "long-value row " + std::to_string(row) + " serves two values (" + what + ")");
       return std::nullopt;
     }
@@ -636,7 +638,7 @@ class Checker {
       for (std::uint16_t i = 0; i < count; ++i) {
         const std::uint16_t raw = r.u16(DataPage::kFirstRowPointer + 2 * std::size_t{i});
         if ((raw & DataPage::kDeletedFlag) != 0) continue;
-        if (i > 0xFF || seenLongValueRows_.count({n, static_cast<std::uint8_t>(i)}) == 0)
+        if (i > 0xFF || !seenLongValueRows_.contains(n, static_cast<std::uint8_t>(i)))
           problem(n, claims_[n].table,
                   "long-value row " + std::to_string(i) + " is live but serves no value");
       }
@@ -804,7 +806,23 @@ class Checker {
   std::map<std::uint32_t, std::pair<int, std::size_t>> indexOfPage_;  // index page -> table, index
   SortOrder databaseOrder_;  // the header's; text columns of sort order 0 take it
   std::vector<TableInfo> tables_;
-  std::set<std::pair<std::uint32_t, std::uint8_t>> seenLongValueRows_;
+  // The LVAL rows values reached, a bit per row of each page: a file of
+  // millions of long values is checked in a few MB.
+  struct SeenRows {
+    std::unordered_map<std::uint32_t, std::bitset<256>> pages;
+    // False when the row was seen already.
+    bool insert(std::uint32_t page, std::uint8_t row) {
+      std::bitset<256>& rows = pages[page];
+      if (rows.test(row)) return false;
+      rows.set(row);
+      return true;
+    }
+    bool contains(std::uint32_t page, std::uint8_t row) const {
+      const auto it = pages.find(page);
+      return it != pages.end() && it->second.test(row);
+    }
+  };
+  SeenRows seenLongValueRows_;
   // The current table's long-value pages by column number, for the columns
   // that have long-value maps.
   std::map<std::uint16_t, std::vector<std::uint32_t>> longValuePages_;
