@@ -312,6 +312,34 @@ TEST(Compaction, RefusesWhatItCannotRebuildAndLeavesNoTarget) {
   writeBytes(sorted, changed);
   expectRefused(sorted, target, "sort order 1055");
 
+  // A foreign-key index (urunler's primary key made one) names its related
+  // table's definition page: mapped to satislar's new page; a page that
+  // holds no table is refused.
+  {
+    const LogicalIndex& key = d.logicalIndexes().at(0);
+    const std::size_t at = std::size_t{d.page()} * kPageSize + key.block.offset;
+    auto related = [&](std::uint32_t page) {
+      auto b = bytes;
+      b[at + 23] = 2;
+      for (int i = 0; i < 4; ++i) b[at + 17 + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(page >> (8 * i));
+      return b;
+    };
+    const std::string foreign = dir.path("foreign.mdb"), mapped = dir.path("mapped.mdb");
+    std::uint32_t satislar = 0;
+    {
+      JetDatabase db(Env::system(), source, true, kSalesPassword);
+      satislar = db.table("satislar").value().entry.tableDefinitionPage();
+    }
+    writeBytes(foreign, related(satislar));
+    compactDatabase(Env::system(), foreign, mapped, kSalesPassword);
+    JetDatabase db(Env::system(), mapped, true, kSalesPassword);
+    EXPECT_EQ(db.table("urunler").value().definition.logicalIndexes().at(0).relatedTablePage,
+              db.table("satislar").value().entry.tableDefinitionPage());
+    EXPECT_NE(db.table("satislar").value().entry.tableDefinitionPage(), satislar);
+    writeBytes(foreign, related(7));
+    expectRefused(foreign, target, "which holds no table");
+  }
+
   // A damaged source: the check's first problem is named.
   const std::string damaged = dir.path("damaged.mdb");
   changed = bytes;
