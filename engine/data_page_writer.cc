@@ -118,4 +118,37 @@ void setRowFlags(Page& page, std::uint16_t row, std::uint16_t set, std::uint16_t
   put16(page, at, (raw | set) & ~std::size_t{clear});
 }
 
+bool rowsLieBackToBack(const Page& page) {
+  try {
+    layoutOf(page);
+    return true;
+  } catch (const Error&) {
+    return false;
+  }
+}
+
+void deleteRow(Page& page, std::uint16_t row) {
+  const Layout L = layoutOf(page);
+  if (row >= L.rowCount) throw Error("no row " + std::to_string(row) + " on the data page");
+  auto startOf = [&page](std::uint16_t i) -> std::size_t {
+    return get16(page, DataPage::kFirstRowPointer + 2 * std::size_t{i}) & DataPage::kOffsetMask;
+  };
+  const std::size_t start = startOf(row);
+  const std::size_t end = row == 0 ? kPageSize : startOf(static_cast<std::uint16_t>(row - 1));
+  const std::size_t length = end - start;
+  const auto first = page.begin();
+  std::copy_backward(first + static_cast<std::ptrdiff_t>(L.lowest), first + static_cast<std::ptrdiff_t>(start),
+                     first + static_cast<std::ptrdiff_t>(end));
+  std::fill(first + static_cast<std::ptrdiff_t>(L.lowest),
+            first + static_cast<std::ptrdiff_t>(L.lowest + length), std::uint8_t{0});
+  for (std::uint16_t i = static_cast<std::uint16_t>(row + 1); i < L.rowCount; ++i) {
+    const std::size_t at = DataPage::kFirstRowPointer + 2 * std::size_t{i};
+    const std::uint16_t raw = get16(page, at);
+    put16(page, at, (raw & ~DataPage::kOffsetMask) | ((raw & DataPage::kOffsetMask) + length));
+  }
+  put16(page, DataPage::kFirstRowPointer + 2 * std::size_t{row},
+        end | DataPage::kDeletedFlag | DataPage::kOverflowFlag);
+  put16(page, 2, L.lowest + length - L.headerEnd);
+}
+
 }  // namespace engine

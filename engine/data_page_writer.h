@@ -46,4 +46,15 @@ void replaceRow(Page& page, std::uint16_t row, std::span<const std::uint8_t> byt
 // Sets or clears flag bits in the pointer of row `row`.
 void setRowFlags(Page& page, std::uint16_t row, std::uint16_t set, std::uint16_t clear = 0);
 
+// Whether the rows lie back to back from the end of the page in row order
+// (what the functions here need; every page they write is so).
+bool rowsLieBackToBack(const Page& page);
+
+// Deletes row `row` as Access deletes rows (FORMAT.md 8.1): its pointer is
+// flagged deleted and overflow (0xC000) and its bytes go back to the page,
+// the rows after it moving up by its length; it keeps its number, now with
+// no bytes, and so does every other row (index entries and overflow
+// pointers stay valid). Error when the row does not exist.
+void deleteRow(Page& page, std::uint16_t row);
+
 }  // namespace engine

@@ -1,8 +1,10 @@
 #include "engine/integrity_check.h"
 
 #include <algorithm>
+#include <bitset>
 #include <map>
 #include <set>
+#include <unordered_map>
 #include <utility>
 
 #include "engine/byte_reader.h"
@@ -375,12 +377,12 @@ class Checker {
       if (std::string why = whyKeysUnknown(d, i); !why.empty()) rows.expected[i] = {false, why, {}};
     for (std::uint32_t p : dataPages) scanDataPage(t, p, rows);
 
-    if (rows.live.size() != d.rowCount()) {
+    if (rows.liveCount != d.rowCount()) {
       if (isSystemTable(t))
-        drift(t, "rows", d.rowCount(), rows.live.size());
+        drift(t, "rows", d.rowCount(), static_cast<std::int64_t>(rows.liveCount));
       else
         problem(d.page(), t, "the definition counts " + std::to_string(d.rowCount()) +
-                                 " rows, the table holds " + std::to_string(rows.live.size()));
+                                 " rows, the table holds " + std::to_string(rows.liveCount));
     }
     for (const auto& [column, highest] : rows.highestAutoNumber)
       if (highest > std::int64_t{d.lastAutoNumber()})
@@ -413,7 +415,11 @@ class Checker {
 
   struct TableRows {
     explicit TableRows(std::size_t indexes) : expected(indexes) {}
-    std::vector<RowId> live;  // where each live row lies (its first part)
+    std::uint64_t liveCount = 0;
+    // Where each live row lies (its first part), kept only for a table with
+    // indexes, whose entries are matched with them: a table of millions of
+    // rows without one is checked in flat memory.
+    std::vector<RowId> live;
     std::vector<ExpectedEntries> expected;
     std::map<const Column*, std::int64_t> highestAutoNumber;
     std::set<std::pair<std::uint32_t, std::uint16_t>> overflowTargets;
@@ -523,7 +529,8 @@ class Checker {
       problem(id.page, t, rowText(id) + " cannot be read: " + e.what());
       return;
     }
-    rows.live.push_back(id);
+    ++rows.liveCount;
+    if (!d.realIndexes().empty()) rows.live.push_back(id);
     const auto& cols = d.columns();
     for (std::size_t i = 0; i < cols.size(); ++i) {
       const Column& c = cols[i];
@@ -554,7 +561,7 @@ class Checker {
   // lie on an LVAL page and serve no other value.
   std::optional<std::vector<std::uint8_t>> longValueRow(int t, const Column& c, std::uint32_t page,
                                                         std::uint8_t row, const std::string& what) {
-    if (!seenLongValueRows_.emplace(page, row).second) {
+    if (!seenLongValueRows_.insert(page, row)) {
       problem(page, t, "long-value row " + std::to_string(row) + " serves two values (" + what + ")");
       return std::nullopt;
     }
@@ -631,7 +638,7 @@ class Checker {
       for (std::uint16_t i = 0; i < count; ++i) {
         const std::uint16_t raw = r.u16(DataPage::kFirstRowPointer + 2 * std::size_t{i});
         if ((raw & DataPage::kDeletedFlag) != 0) continue;
-        if (i > 0xFF || seenLongValueRows_.count({n, static_cast<std::uint8_t>(i)}) == 0)
+        if (i > 0xFF || !seenLongValueRows_.contains(n, static_cast<std::uint8_t>(i)))
           problem(n, claims_[n].table,
                   "long-value row " + std::to_string(i) + " is live but serves no value");
       }
@@ -799,7 +806,23 @@ class Checker {
   std::map<std::uint32_t, std::pair<int, std::size_t>> indexOfPage_;  // index page -> table, index
   SortOrder databaseOrder_;  // the header's; text columns of sort order 0 take it
   std::vector<TableInfo> tables_;
-  std::set<std::pair<std::uint32_t, std::uint8_t>> seenLongValueRows_;
+  // The LVAL rows values reached, a bit per row of each page: a file of
+  // millions of long values is checked in a few MB.
+  struct SeenRows {
+    std::unordered_map<std::uint32_t, std::bitset<256>> pages;
+    // False when the row was seen already.
+    bool insert(std::uint32_t page, std::uint8_t row) {
+      std::bitset<256>& rows = pages[page];
+      if (rows.test(row)) return false;
+      rows.set(row);
+      return true;
+    }
+    bool contains(std::uint32_t page, std::uint8_t row) const {
+      const auto it = pages.find(page);
+      return it != pages.end() && it->second.test(row);
+    }
+  };
+  SeenRows seenLongValueRows_;
   // The current table's long-value pages by column number, for the columns
   // that have long-value maps.
   std::map<std::uint16_t, std::vector<std::uint32_t>> longValuePages_;

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "engine/data_page.h"
+#include "engine/data_page_writer.h"
 #include "engine/error.h"
 #include "engine/little_endian.h"
 #include "engine/table_writer.h"
@@ -47,48 +48,21 @@ std::string where(std::uint32_t page, std::uint16_t row) {
   return "long value row " + std::to_string(row) + " of page " + std::to_string(page);
 }
 
-// Deletes a row and gives its bytes back to the page: the rows stored below
-// it (those after it) move up by its length. When the page's rows are not
-// laid out in row order, the row is only flagged deleted.
-void deleteRow(PageChannel& channel, std::uint32_t pageNo, std::uint16_t row) {
+// Deletes a row and gives its bytes back to the page (data_page_writer.h).
+// When the page's rows are not laid out in row order, the row is only
+// flagged deleted.
+void deleteLongValueRow(PageChannel& channel, std::uint32_t pageNo, std::uint16_t row) {
   if (pageNo == 0 || pageNo >= channel.pageCount())
     throw Error(where(pageNo, row) + ": the page lies outside the file");
   Page page = channel.readPage(pageNo);
   const DataPage dp(page, pageNo);
-  const RowPointer p = dp.row(row);
-  if (p.deleted) throw Error(where(pageNo, row) + ": the row is deleted already");
-  const std::uint16_t rows = dp.rowCount();
-  bool ordered = true;
-  std::size_t low = kPageSize;
-  std::size_t previous = kPageSize;
-  for (std::uint16_t j = 0; j < rows; ++j) {
-    const std::size_t s = get16(page, DataPage::kFirstRowPointer + 2 * std::size_t{j}) &
-                          DataPage::kOffsetMask;
-    if (s > previous) ordered = false;
-    previous = s;
-    low = std::min(low, s);
+  if (dp.row(row).deleted) throw Error(where(pageNo, row) + ": the row is deleted already");
+  if (rowsLieBackToBack(page)) {
+    deleteRow(page, row);
+  } else {
+    const std::size_t at = DataPage::kFirstRowPointer + 2 * std::size_t{row};
+    put16(page, at, get16(page, at) | kDeletedRowFlags);
   }
-  const std::size_t length = std::size_t{p.end} - p.start;
-  const std::size_t pointerAt = DataPage::kFirstRowPointer + 2 * std::size_t{row};
-  if (low < DataPage::kFirstRowPointer + 2 * std::size_t{rows}) ordered = false;
-  if (!ordered) {
-    put16(page, pointerAt, get16(page, pointerAt) | kDeletedRowFlags);
-    channel.writePage(pageNo, page);
-    return;
-  }
-  const auto first = page.begin();
-  std::copy_backward(first + static_cast<std::ptrdiff_t>(low),
-                     first + static_cast<std::ptrdiff_t>(p.start),
-                     first + static_cast<std::ptrdiff_t>(p.end));
-  std::fill(first + static_cast<std::ptrdiff_t>(low),
-            first + static_cast<std::ptrdiff_t>(low + length), std::uint8_t{0});
-  for (std::uint16_t j = static_cast<std::uint16_t>(row + 1); j < rows; ++j) {
-    const std::size_t at = DataPage::kFirstRowPointer + 2 * std::size_t{j};
-    const std::uint16_t raw = get16(page, at);
-    put16(page, at, (raw & ~DataPage::kOffsetMask) | ((raw & DataPage::kOffsetMask) + length));
-  }
-  put16(page, pointerAt, kDeletedRowFlags | p.end);
-  put16(page, 2, std::min<std::size_t>(get16(page, 2) + length, kPageSize));
   channel.writePage(pageNo, page);
 }
 
@@ -149,6 +123,7 @@ std::vector<std::uint8_t> writeLongValue(PageChannel& channel, const LongValueCo
         channel.writePage(p, page);
         return header(data.size(), kLongValueSinglePage, static_cast<std::uint8_t>(*row), p);
       }
+      if (withRoom.contains(p)) removePageFromUsageMap(channel, maps.freeSpacePages, p);
     }
     const auto [p, row] = rowOnNewPage(channel, data, {maps.ownedPages, maps.freeSpacePages});
     return header(data.size(), kLongValueSinglePage, static_cast<std::uint8_t>(row), p);
@@ -176,7 +151,7 @@ void freeLongValue(PageChannel& channel, std::span<const std::uint8_t> stored) {
   const LongValueHeader h = parseLongValueHeader(stored);
   if (h.flags == kLongValueInline) return;
   if (h.flags == kLongValueSinglePage) {
-    deleteRow(channel, h.page, h.row);
+    deleteLongValueRow(channel, h.page, h.row);
     return;
   }
   // Collect the chain first (bounded, no loops), then delete its rows.
@@ -197,7 +172,7 @@ void freeLongValue(PageChannel& channel, std::span<const std::uint8_t> stored) {
     row = static_cast<std::uint8_t>(next & 0xFF);
     page = next >> 8;
   }
-  for (const auto& [p, r] : chain) deleteRow(channel, p, r);
+  for (const auto& [p, r] : chain) deleteLongValueRow(channel, p, r);
 }
 
 }  // namespace engine

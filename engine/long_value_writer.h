@@ -6,7 +6,10 @@
 // pages of a long-value column are listed in its two usage maps (owned pages,
 // pages with free space), whose references the table definition keeps. A
 // value that takes one row goes on a page of the column with room (the page
-// the caller prefers first), else on a new page that both maps then list.
+// the caller prefers first), else on a new page that both maps then list; a
+// page of the free-space map found without room for the row leaves that map
+// (as Jackcess and the row appender keep it), so that full pages are not
+// read again on every later write.
 // Chain rows each take a new page. Freeing a value deletes its rows and gives
 // their space back to the page (the rows after it move up; row numbers, and so
 // every reference, stay).

@@ -90,9 +90,9 @@ struct RowAppender::Prepared {
 };
 
 RowAppender::RowAppender(PageChannel& channel, std::uint32_t definitionPage,
-                         std::size_t pagesPerCommit)
+                         std::size_t pagesPerCommit, AutoNumbers numbers)
     : channel_(channel), definitionPage_(definitionPage),
-      pagesPerCommit_(std::max<std::size_t>(pagesPerCommit, 1)),
+      pagesPerCommit_(std::max<std::size_t>(pagesPerCommit, 1)), numbers_(numbers),
       definition_(TableDefinition::read(channel, definitionPage)), indexes_(channel, definition_) {
   if (definition_.tableType() != kUserTable)
     throw Error("rows are appended to user tables only");
@@ -150,7 +150,11 @@ RowAppender::Prepared RowAppender::prepare(const FieldValues& values) const {
     const std::size_t i = lastColumns_[v];
     const Column& c = cols[i];
     const FieldValue& value = values[v].second;
-    if (c.autoIncrement()) throw Error(columnText(c) + " is numbered by the engine");
+    if (c.autoIncrement()) {
+      if (numbers_ == AutoNumbers::Counter) throw Error(columnText(c) + " is numbered by the engine");
+      if (value.kind != FieldValue::Kind::Long || value.integer < 1 || value.integer > INT32_MAX)
+        throw Error(columnText(c) + " takes a number of 1 or more");
+    }
     if (value.kind == FieldValue::Kind::Null) continue;
     auto expect = [&](FieldValue::Kind k) {
       if (value.kind != k)
@@ -315,6 +319,13 @@ AppendedRow RowAppender::append(const FieldValues& values) {
   const auto& cols = definition_.columns();
   for (std::size_t i = 0; i < cols.size(); ++i) {
     if (!cols[i].autoIncrement()) continue;
+    if (numbers_ == AutoNumbers::Given) {
+      if (prepared.values[i].isNull()) throw Error(columnText(cols[i]) + " takes a number of 1 or more");
+      const auto given = static_cast<std::uint32_t>(ByteReader(prepared.values[i].bytes, "number").i32(0));
+      last = std::max(last, given);
+      out.autoNumbers.push_back(static_cast<std::int32_t>(given));
+      continue;
+    }
     if (!numbered) {
       if (last >= 0x7FFFFFFFu) throw Error("the table's numbers are used up");
       ++last;

@@ -8,8 +8,10 @@
 // column has Unicode compression on and encodeTextValue compresses it), memo
 // the same text as a long value: inline up to 64 bytes, else one row of an
 // LVAL page, else a chain of LVAL pages. The table's auto-increment Long
-// column is numbered from the definition's counter; the row count and the
-// counter are stored back.
+// column is numbered from the definition's counter, or takes the number the
+// caller gives when the appender is made with AutoNumbers::Given (rows that
+// have their numbers already, written anew); the row count and the counter
+// (never lowered, at least the highest number given) are stored back.
 //
 // Where rows go: on the last page the table owns that its free-space map
 // lists, as long as rows fit there; then on a new data page that both usage
@@ -72,6 +74,12 @@ using FieldValues = std::vector<std::pair<std::string, FieldValue>>;
 // 06:00 is -1.25). Error for a date or time that does not exist.
 double jetDateTime(int year, int month, int day, int hour = 0, int minute = 0, int second = 0);
 
+// Who numbers the rows' auto-increment column.
+enum class AutoNumbers : std::uint8_t {
+  Counter,  // the engine, from the definition's counter; a value given is an Error
+  Given,    // the caller, a Long of 1 or more in every row
+};
+
 class RowAppender {
  public:
   // Pages (data, long-value, map and definition pages) a transaction holds
@@ -83,7 +91,8 @@ class RowAppender {
   // transaction open already, the table is not a user table, or has an
   // auto-increment column that is not a Long.
   RowAppender(PageChannel& channel, std::uint32_t definitionPage,
-              std::size_t pagesPerCommit = kDefaultPagesPerCommit);
+              std::size_t pagesPerCommit = kDefaultPagesPerCommit,
+              AutoNumbers numbers = AutoNumbers::Counter);
   // Rolls back the rows not committed yet.
   ~RowAppender();
   RowAppender(const RowAppender&) = delete;
@@ -114,6 +123,7 @@ class RowAppender {
   PageChannel& channel_;
   std::uint32_t definitionPage_;
   std::size_t pagesPerCommit_;
+  AutoNumbers numbers_;
   TableDefinition definition_;
   TableIndexes indexes_;  // over definition_
   bool broken_ = false;

@@ -158,23 +158,20 @@ std::vector<std::uint8_t> definitionWithColumn(const TableDefinition& d, const C
   return out;
 }
 
-std::vector<std::uint32_t> writeDefinitionPages(PageChannel& channel, const TableDefinition& d,
-                                                std::span<const std::uint8_t> bytes) {
-  std::vector<std::uint32_t> pages = d.pages();
-  if (pages.empty()) throw Error("the table definition has no page");
-  if (bytes.size() < TableDefinition::kHeaderSize) throw Error("table definition too short");
+std::size_t definitionPageCount(std::size_t bytes) {
   std::size_t needed = 1;
-  if (bytes.size() > kFirstPageBytes)
-    needed += (bytes.size() - kFirstPageBytes + kNextPageBytes - 1) / kNextPageBytes;
-  needed = std::max(needed, pages.size());  // an existing chain stays linked
-  if (needed > TableDefinition::kMaxPages)
-    throw Error("the table definition would span more than " +
-                std::to_string(TableDefinition::kMaxPages) + " pages");
-  while (pages.size() < needed) pages.push_back(channel.allocatePage());
+  if (bytes > kFirstPageBytes) needed += (bytes - kFirstPageBytes + kNextPageBytes - 1) / kNextPageBytes;
+  return needed;
+}
 
+std::vector<Page> encodeDefinitionPages(std::span<const std::uint8_t> bytes,
+                                        const std::vector<std::uint32_t>& pages) {
+  if (bytes.size() < TableDefinition::kHeaderSize) throw Error("table definition too short");
+  if (pages.size() < definitionPageCount(bytes.size())) throw Error("too few pages for the table definition");
+  std::vector<Page> out(pages.size());
   std::size_t pos = 0;
   for (std::size_t i = 0; i < pages.size(); ++i) {
-    Page page{};
+    Page& page = out[i];
     std::size_t used = 0;
     if (i == 0) {
       const std::size_t n = std::min(bytes.size(), kFirstPageBytes);
@@ -193,8 +190,23 @@ std::vector<std::uint32_t> writeDefinitionPages(PageChannel& channel, const Tabl
     const std::size_t free = used + 8 >= kPageSize ? 0 : kPageSize - 8 - used;
     put16(page, 2, free);
     put32(page, TableDefinition::kNextPageOffset, i + 1 < pages.size() ? pages[i + 1] : 0);
-    channel.writePage(pages[i], page);
   }
+  return out;
+}
+
+std::vector<std::uint32_t> writeDefinitionPages(PageChannel& channel, const TableDefinition& d,
+                                                std::span<const std::uint8_t> bytes) {
+  std::vector<std::uint32_t> pages = d.pages();
+  if (pages.empty()) throw Error("the table definition has no page");
+  if (bytes.size() < TableDefinition::kHeaderSize) throw Error("table definition too short");
+  // An existing chain stays linked.
+  const std::size_t needed = std::max(definitionPageCount(bytes.size()), pages.size());
+  if (needed > TableDefinition::kMaxPages)
+    throw Error("the table definition would span more than " +
+                std::to_string(TableDefinition::kMaxPages) + " pages");
+  while (pages.size() < needed) pages.push_back(channel.allocatePage());
+  const std::vector<Page> encoded = encodeDefinitionPages(bytes, pages);
+  for (std::size_t i = 0; i < pages.size(); ++i) channel.writePage(pages[i], encoded[i]);
   return pages;
 }
 

@@ -73,6 +73,15 @@ std::vector<std::uint32_t> writeDefinitionPages(PageChannel& channel,
                                                 const TableDefinition& definition,
                                                 std::span<const std::uint8_t> bytes);
 
+// Pages a definition of that many bytes takes: the first page holds 4096
+// bytes of it, every further one 4088.
+std::size_t definitionPageCount(std::size_t bytes);
+
+// The definition pages for these bytes, to be stored at `pages` (at least
+// definitionPageCount of them), as writeDefinitionPages writes them.
+std::vector<Page> encodeDefinitionPages(std::span<const std::uint8_t> bytes,
+                                        const std::vector<std::uint32_t>& pages);
+
 // Adds two empty inline usage-map rows for a new long-value column: on the
 // page of the table's own usage maps when it has room, else on a new page.
 // Within the channel's open transaction.

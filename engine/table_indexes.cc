@@ -147,6 +147,10 @@ void TableIndexes::add(const std::vector<IndexEntry>& entries) {
   for (std::size_t i = 0; i < entries.size(); ++i) change(i, nullptr, &entries[i]);
 }
 
+void TableIndexes::remove(const std::vector<IndexEntry>& entries) {
+  for (std::size_t i = 0; i < entries.size(); ++i) change(i, &entries[i], nullptr);
+}
+
 void TableIndexes::apply(const std::vector<Change>& changes) {
   for (const Change& c : changes) change(c.index, &c.remove, &c.add);
 }

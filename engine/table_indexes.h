@@ -12,8 +12,8 @@
 // catalogue uses sort order 1055, which this engine cannot write" (the
 // database, or the column, for other tables). A unique index (flag 0x01)
 // refuses a second row with the same key. A table with a foreign-key index
-// (a relationship whose rules would have to be checked) takes no new row
-// and no change of an indexed column.
+// (a relationship whose rules would have to be checked) takes no new row,
+// no change of an indexed column and no deletion.
 //
 // All changes happen in the channel's open write transaction; the checks
 // (entriesOf, checkUnique) only read, so a caller that runs them first is
@@ -71,6 +71,9 @@ class TableIndexes {
 
   // Puts a row's entries (one per real index) in.
   void add(const std::vector<IndexEntry>& entries);
+  // Takes a deleted row's entries (one per real index) out; pages left
+  // empty are given back (index_tree.h).
+  void remove(const std::vector<IndexEntry>& entries);
   // Moves entries as changesOf gave them.
   void apply(const std::vector<Change>& changes);
 

@@ -7,6 +7,7 @@
 #include "engine/data_page_writer.h"
 #include "engine/error.h"
 #include "engine/little_endian.h"
+#include "engine/long_value_writer.h"
 #include "engine/text_codec.h"
 #include "engine/usage_map.h"
 
@@ -31,6 +32,26 @@ std::pair<std::size_t, std::size_t> rowBounds(const Page& page, std::uint32_t nu
   return {start, end};
 }
 
+
+// Where the row at id lies: the row itself, then each overflow row its
+// pointers lead to (the data last). The chain was read whole already
+// (readRow), which refuses loops and long chains.
+std::vector<RowId> rowPlaces(PageChannel& channel, RowId id) {
+  constexpr std::size_t kMaxPlaces = 5;
+  std::vector<RowId> out{id};
+  for (;;) {
+    const Page page = channel.readPage(out.back().page);
+    const RowPointer p = DataPage(page, out.back().page).row(out.back().row);
+    if (!p.overflow) return out;
+    if (p.end - p.start < 4 || out.size() >= kMaxPlaces)
+      throw Error("the overflow rows of row " + std::to_string(id.row) + " of " + pageText(id.page) +
+                  " cannot be followed");
+    ByteReader r(std::span<const std::uint8_t>(page).subspan(p.start, p.end - p.start), "overflow pointer");
+    const RowId next{r.u24(1), r.u8(0)};
+    if (next.page >= channel.pageCount()) throw Error("overflow pointer beyond the file");
+    out.push_back(next);
+  }
+}
 
 }  // namespace
 
@@ -145,6 +166,25 @@ void TableWriter::updateRow(RowId id, const std::vector<RowValue>& values) {
     channel_.writePage(id.page, header);
   }
   indexes_.apply(moves);
+  reloadDefinition();
+}
+
+void TableWriter::deleteRow(RowId id) {
+  const std::vector<RowValue> values = readRow(id);
+  // The keys first: an index we cannot maintain refuses the deletion.
+  const std::vector<IndexEntry> entries = indexes_.entriesOf(values, id);
+  const std::vector<RowId> places = rowPlaces(channel_, id);
+  const auto& cols = definition_.columns();
+  for (std::size_t i = 0; i < cols.size() && i < values.size(); ++i)
+    if (cols[i].isLongValue() && values[i].kind == RawValue::Kind::Bytes)
+      freeLongValue(channel_, values[i].bytes);
+  for (const RowId at : places) {
+    Page page = channel_.readPage(at.page);
+    engine::deleteRow(page, at.row);
+    channel_.writePage(at.page, page);
+  }
+  indexes_.remove(entries);
+  addToRowCount(-1);
   reloadDefinition();
 }
 

@@ -20,6 +20,16 @@
 // elsewhere; the data row left behind is marked 0xC000, which every reader
 // skips. The row keeps its RowId in every case, so index entries stay valid.
 //
+// Deleting a row marks it as Access does (FORMAT.md 8.1): its pointer, and
+// that of every overflow row its data lies on, flagged 0xC000, and their
+// bytes given back to their pages (data_page_writer.h deleteRow). Row
+// numbers stay; the pages stay the table's, and the free-space map is left
+// as it is: a full page that left it does not rejoin it, so new rows do not
+// go into the space given back there, which stays dead until the file is
+// compacted. Its long values are freed (long_value_writer.h
+// freeLongValue). The auto-increment counter is left alone: a number handed
+// out once is never handed out again.
+//
 // Indexes: every real index of the table is kept through TableIndexes
 // (table_indexes.h: which keys can be written, unique indexes, distinct-key
 // counts) and its IndexTree, of any depth. An index that cannot be kept, or
@@ -65,6 +75,13 @@ class TableWriter {
   // Replaces the values of the row at id (see above); index entries whose
   // key changes are moved.
   void updateRow(RowId id, const std::vector<RowValue>& values);
+
+  // Deletes the live row at id (see above): its rows, its long values, its
+  // index entries (emptied index pages given back), one less in the row
+  // count. Error, before any page changes, when the row is deleted or
+  // missing or an index cannot take the change (table_indexes.h: a
+  // foreign-key index, a key that cannot be computed).
+  void deleteRow(RowId id);
 
   // Sets the stored auto-increment counter (the last number handed out).
   void setLastAutoNumber(std::uint32_t last);

@@ -104,6 +104,13 @@ TEST(LongValueWriter, FreedRowsGiveTheirSpaceBack) {
   for (std::uint8_t r = 0; r < 5; ++r)
     EXPECT_EQ(readLongValueRow(pageSourceOf(channel), 23, r), rows[r]);
   EXPECT_THROW(freeLongValue(channel, first), Error);  // not twice
+
+  // A listed page without room for the row leaves the free-space map, so
+  // that later writes do not read it again.
+  ASSERT_TRUE(UsageMap::read(channel, maps.freeSpacePages).contains(23));
+  const auto wide = writeLongValue(channel, maps, pattern(kMaxLongValueRow), 0, 23);
+  EXPECT_NE(parseLongValueHeader(wide).page, 23u);
+  EXPECT_FALSE(UsageMap::read(channel, maps.freeSpacePages).contains(23));
   channel.rollback();
 }
 

@@ -11,10 +11,13 @@
 //     against mdb-schema on the sales test databases (best of 10);
 //   - opening and listing the catalog of the largest sample against mdb-tables;
 //   - reading every row of satislar: karvelta-jet rows against mdb-export;
-//   - YEDEK AL of a database of several hundred MiB against cp of the file.
+//   - YEDEK AL of a database of several hundred MiB against cp of the file;
+//   - karvelta-jet compact of sales-large.mdb and of a bloated sample of about
+//     1 GiB (new-sample --bloat of --compact-rows sales, 3 000 000) against cp
+//     followed by sync of the same file, with peak memory.
 //
 //   karvelta-bench DATA_DIR KARVELTA_JET BACKUP_BENCH [--sizes N,N,...] [--backup-rows N]
-//                  [--fixtures DIR]
+//                  [--fixtures DIR] [--compact-rows N] [--only-compaction]
 //
 // DATA_DIR caches the samples between runs (made with new-sample's code).
 #include <fcntl.h>
@@ -304,17 +307,21 @@ void flushToDisk(const fs::path& file) {
 
 std::string selfPath() { return fs::read_symlink("/proc/self/exe").string(); }
 
-// The sample of `rows` sales in DATA/sample-ROWS, made when missing.
-std::string sample(const fs::path& data, std::size_t rows) {
-  const fs::path dir = data / ("sample-" + std::to_string(rows));
+// The sample of `rows` sales in DATA/sample-ROWS (bloated: DATA/bloated-ROWS,
+// new-sample --bloat), made when missing.
+std::string sample(const fs::path& data, std::size_t rows, bool bloated = false) {
+  const fs::path dir = data / ((bloated ? "bloated-" : "sample-") + std::to_string(rows));
   const fs::path db = dir / jettool::kSampleFileName;
   if (fs::exists(db)) return db.string();
   fs::create_directories(dir);
-  std::fprintf(stderr, "making a sample of %zu sales rows in %s ...\n", rows, dir.c_str());
+  std::fprintf(stderr, "making a %ssample of %zu sales rows in %s ...\n", bloated ? "bloated " : "", rows,
+               dir.c_str());
   // In a child of its own: the peak memory the system reports for a child
   // includes what this process held when it forked, and making a sample
   // takes several MiB.
-  const Measured m = runMeasured({selfPath(), "make-sample", dir.string(), std::to_string(rows)}, dir / "out", false);
+  std::vector<std::string> argv{selfPath(), "make-sample", dir.string(), std::to_string(rows)};
+  if (bloated) argv.push_back("bloated");
+  const Measured m = runMeasured(argv, dir / "out", false);
   require(m, "making the sample");
   return db.string();
 }
@@ -523,13 +530,59 @@ void splitCostTable(const fs::path& data, const std::string& salesSmall) {
                 static_cast<unsigned long long>(s.writes), s.grown);
 }
 
+// karvelta-jet compact against cp then sync of the same file (compaction
+// flushes what it writes before it reports success), best of `reps`.
+void compactionTable(const fs::path& data, const std::string& jet, const fs::path& scratch,
+                     const std::vector<std::pair<std::string, std::string>>& databases) {
+  std::printf("\nkarvelta-jet compact against cp followed by sync of the same file, best of 3:\n\n");
+  std::printf("  %-22s %9s %9s %10s %10s %10s %10s %8s\n", "database", "file MiB", "out MiB", "compact ms",
+              "cp+sync ms", "peak KiB", "cp KiB", "ratio");
+  const fs::path target = data / "compacted.mdb";
+  const fs::path copy = data / "cp-copy.mdb";
+  for (const auto& [db, password] : databases) {
+    double ours = 1e9, cpSync = 1e9;
+    long oursKiB = 0, cpKiB = 0;
+    std::uintmax_t outBytes = 0;
+    for (int rep = 0; rep < 3; ++rep) {
+      const Measured cs = runMeasured({"sh", "-c", "cp \"$0\" \"$1\" && sync \"$1\"", db, copy.string()},
+                                      scratch, false);
+      require(cs, "cp and sync");
+      fs::remove(copy);
+      cpSync = std::min(cpSync, cs.seconds);
+      cpKiB = std::max(cpKiB, cs.peakKiB);
+      fs::remove(target);
+      const Measured c = runMeasured({jet, "compact", db, target.string(), "--password", password, "--quiet"},
+                                     scratch, false);
+      require(c, "karvelta-jet compact");
+      outBytes = fs::file_size(target);
+      fs::remove(target);
+      ours = std::min(ours, c.seconds);
+      oursKiB = std::max(oursKiB, c.peakKiB);
+    }
+    std::printf("  %-22s %9.1f %9.1f %10.1f %10.1f %10ld %10ld %8.2f   (target at most 2.0: %s)\n",
+                fs::path(db).filename().c_str(), mib(fs::file_size(db)), mib(outBytes), ours * 1000,
+                cpSync * 1000, oursKiB, cpKiB, ours / cpSync, ours / cpSync <= 2.0 ? "met" : "NOT met");
+  }
+  std::printf("\n  (compact: the whole command, the source's and the result's integrity checks included)\n");
+}
+
 int bench(const fs::path& data, const std::string& jet, const std::string& backupBench,
-          std::vector<std::size_t> sizes, std::size_t backupRows, const fs::path& fixtures) {
+          std::vector<std::size_t> sizes, std::size_t backupRows, const fs::path& fixtures,
+          std::size_t compactRows, bool onlyCompaction) {
   fs::create_directories(data);
+  if (onlyCompaction) sizes.clear();
   const fs::path scratch = data / "out.txt";
   const std::string pw = jettool::kSamplePassword;
   std::vector<std::string> samples;
   for (std::size_t n : sizes) samples.push_back(sample(data, n));
+  std::vector<std::pair<std::string, std::string>> compacted;
+  if (!fixtures.empty() && fs::exists(fixtures / "sales-large.mdb"))
+    compacted.emplace_back((fixtures / "sales-large.mdb").string(), "zorpelnik");
+  compacted.emplace_back(sample(data, compactRows, true), pw);
+  if (onlyCompaction) {
+    compactionTable(data, jet, scratch, compacted);
+    return 0;
+  }
   const std::string big = sample(data, backupRows);
 
   // 1. The update run, on the samples and on the sales fixtures.
@@ -625,6 +678,9 @@ int bench(const fs::path& data, const std::string& jet, const std::string& backu
     std::printf("  %-10s %-21s %10s %10.2f   (target at least 0.90: %s)\n", "", "ours / cp then sync", "",
                 cpSync / ours, cpSync / ours >= 0.9 ? "met" : "NOT met");
   }
+
+  // 5. Compaction.
+  compactionTable(data, jet, scratch, compacted);
   std::printf("\n");
   return 0;
 }
@@ -636,12 +692,15 @@ int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
     if (args.size() == 3 && args[0] == "update-run") return updateRunChild(args[1], args[2]);
     if (args.size() == 3 && args[0] == "commit-floor") return commitFloorChild(args[1], std::stoi(args[2]));
-    if (args.size() == 3 && args[0] == "make-sample") {
-      jettool::writeSample(engine::Env::system(), args[1], std::stoul(args[2]));
+    if ((args.size() == 3 || args.size() == 4) && args[0] == "make-sample") {
+      jettool::writeSample(engine::Env::system(), args[1], std::stoul(args[2]),
+                           args.size() == 4 ? jettool::SampleKind::Bloated : jettool::SampleKind::Plain);
       return 0;
     }
     std::vector<std::size_t> sizes{1000, 100000, 1000000};
     std::size_t backupRows = 3000000;
+    std::size_t compactRows = 3000000;
+    bool onlyCompaction = false;
     fs::path fixtures;
     std::vector<std::string> positional;
     for (std::size_t i = 0; i < args.size(); ++i) {
@@ -649,19 +708,24 @@ int main(int argc, char** argv) {
         sizes = parseSizes(args[++i]);
       } else if (args[i] == "--fixtures" && i + 1 < args.size()) {
         fixtures = args[++i];
+      } else if (args[i] == "--compact-rows" && i + 1 < args.size()) {
+        compactRows = std::stoul(args[++i]);
+      } else if (args[i] == "--only-compaction") {
+        onlyCompaction = true;
       } else if (args[i] == "--backup-rows" && i + 1 < args.size()) {
         backupRows = std::stoul(args[++i]);
       } else {
         positional.push_back(args[i]);
       }
     }
-    if (positional.size() != 3 || sizes.empty()) {
+    if (positional.size() != 3 || (sizes.empty() && !onlyCompaction)) {
       std::fprintf(stderr,
                    "usage: karvelta-bench DATA_DIR KARVELTA_JET BACKUP_BENCH [--sizes N,N,...] "
-                   "[--backup-rows N] [--fixtures DIR]\n");
+                   "[--backup-rows N] [--fixtures DIR] [--compact-rows N] [--only-compaction]\n");
       return 2;
     }
-    return bench(positional[0], positional[1], positional[2], sizes, backupRows, fixtures);
+    return bench(positional[0], positional[1], positional[2], sizes, backupRows, fixtures, compactRows,
+                 onlyCompaction);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "karvelta-bench: %s\n", e.what());
     return 1;

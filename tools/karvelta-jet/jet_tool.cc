@@ -11,12 +11,14 @@
 //   order, values as engine::toJson formats them.
 #include "tools/karvelta-jet/jet_tool.h"
 
+#include <cstdio>
 #include <functional>
 #include <map>
 #include <memory>
 #include <optional>
 #include <string>
 
+#include "engine/compaction.h"
 #include "engine/database_creator.h"
 #include "engine/engine.h"
 #include "engine/error.h"
@@ -38,18 +40,24 @@ constexpr const char* kUsage =
     "       karvelta-jet rename DB OLD NEW [--password P]\n"
     "       karvelta-jet create-table DB NAME [--password P]\n"
     "       karvelta-jet new-database DB [--password P]\n"
-    "       karvelta-jet new-sample DIR [--rows N]\n"
+    "       karvelta-jet new-sample DIR [--rows N] [--bloat | --twin]\n"
     "       karvelta-jet recover DB\n"
-    "       karvelta-jet check DB [--password P]\n";
+    "       karvelta-jet check DB [--password P]\n"
+    "       karvelta-jet compact SRC DST [--password P] [--quiet]\n";
 
 // The command line after the subcommand: positional arguments and options.
 struct Arguments {
   std::vector<std::string> positional;
   std::map<std::string, std::string> options;  // "--password" -> value
+  bool errIsTerminal = false;                   // where progress may be shown
 };
 
-// Options that take a value; every subcommand accepts these.
+// Options that take a value, and options that are set by their name alone;
+// every subcommand accepts these.
 bool takesValue(const std::string& option) { return option == "--password" || option == "--rows"; }
+bool isFlag(const std::string& option) {
+  return option == "--bloat" || option == "--twin" || option == "--quiet";
+}
 
 Arguments parseArguments(const std::vector<std::string>& args, std::size_t from) {
   Arguments a;
@@ -61,6 +69,11 @@ Arguments parseArguments(const std::vector<std::string>& args, std::size_t from)
     }
     const auto eq = s.find('=');
     const std::string name = s.substr(0, eq);
+    if (isFlag(name)) {
+      if (eq != std::string::npos) throw engine::Error("option " + name + " takes no value");
+      a.options[name] = "";
+      continue;
+    }
     if (!takesValue(name)) throw engine::Error("unknown option " + name);
     if (eq != std::string::npos) {
       a.options[name] = s.substr(eq + 1);
@@ -225,7 +238,9 @@ int newDatabaseCommand(const Arguments& a, std::ostream&, engine::Env& env) {
 }
 
 // Writes the demo sales database DIR/satis.mdb with N sales rows and the
-// settings file DIR/PLX.dll naming it; prints the database's path.
+// settings file DIR/PLX.dll naming it; prints the database's path. --bloat
+// writes it as a file in use for years, --twin the live content of that
+// file written fresh (sample_database.h).
 int newSampleCommand(const Arguments& a, std::ostream& out, engine::Env& env) {
   requirePositional(a, 1, "DIR");
   std::size_t rows = kSampleDefaultRows;
@@ -235,7 +250,11 @@ int newSampleCommand(const Arguments& a, std::ostream& out, engine::Env& env) {
       throw engine::Error("--rows takes a number of rows, not '" + n + "'");
     rows = std::stoul(n);
   }
-  out << writeSample(env, a.positional[0], rows) << "\n";
+  const bool bloat = a.options.count("--bloat") != 0;
+  const bool twin = a.options.count("--twin") != 0;
+  if (bloat && twin) throw engine::Error("--bloat and --twin are two samples: give one of them");
+  const SampleKind kind = bloat ? SampleKind::Bloated : twin ? SampleKind::Twin : SampleKind::Plain;
+  out << writeSample(env, a.positional[0], rows, kind) << "\n";
   return 0;
 }
 
@@ -272,6 +291,42 @@ int recoverCommand(const Arguments& a, std::ostream& out, engine::Env& env) {
   return 0;
 }
 
+std::string sizeText(std::uint64_t bytes) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f MiB", static_cast<double>(bytes) / (1024.0 * 1024.0));
+  return text;
+}
+
+// Writes a compacted copy of SRC at DST (engine/compaction.h). On a terminal
+// a progress line on standard error, updated in place (none with --quiet);
+// at the end one line with the pages and sizes before and after.
+int compactCommand(const Arguments& a, std::ostream& out, std::ostream& err, engine::Env& env) {
+  requirePositional(a, 2, "SRC DST");
+  const bool show = a.errIsTerminal && a.options.count("--quiet") == 0;
+  std::size_t shown = 0;
+  auto progress = [&](const engine::CompactionProgress& p) {
+    if (!show) return;
+    std::string line = "\rcompacting: table " + std::to_string(p.tablesDone) + " of " +
+                       std::to_string(p.tables) + ", page " + std::to_string(p.pagesDone) + " of " +
+                       std::to_string(p.pages);
+    const std::size_t length = line.size();
+    if (length < shown) line.append(shown - length, ' ');
+    shown = length;
+    err << line << std::flush;
+  };
+  engine::CompactionResult r;
+  try {
+    r = engine::compactDatabase(env, a.positional[0], a.positional[1], option(a, "--password"), progress);
+  } catch (...) {
+    if (show && shown > 0) err << "\n";
+    throw;
+  }
+  if (show && shown > 0) err << "\n" << std::flush;
+  out << "compacted " << r.sourcePages << " pages (" << sizeText(r.sourceBytes) << ") into "
+      << r.targetPages << " pages (" << sizeText(r.targetBytes) << ")\n";
+  return 0;
+}
+
 using Command = std::function<int(const Arguments&, std::ostream&, engine::Env&)>;
 
 // Subcommands by name; later ones (rename, create-table, add-field,
@@ -294,12 +349,22 @@ const std::map<std::string, Command>& commands() {
 }  // namespace
 
 int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
-        engine::Env& env) {
+        engine::Env& env, bool errIsTerminal) {
   if (args.empty() || args[0] == "--help" || args[0] == "-h") {
     (args.empty() ? err : out) << kUsage;
     return args.empty() ? 2 : 0;
   }
   const auto it = commands().find(args[0]);
+  if (args[0] == "compact") {
+    try {
+      Arguments a = parseArguments(args, 1);
+      a.errIsTerminal = errIsTerminal;
+      return compactCommand(a, out, err, env);
+    } catch (const std::exception& e) {
+      err << "karvelta-jet: " << e.what() << "\n";
+      return 1;
+    }
+  }
   if (it == commands().end()) {
     err << "karvelta-jet: unknown command " << args[0] << "\n" << kUsage;
     return 2;

@@ -21,6 +21,14 @@
 //                mdb-schema's stderr lines for ORIGINAL_DB are accepted for
 //                DB too (mdbtools complains about some files Access made).
 //   --allow-stderr  a regular expression of further stderr lines to accept.
+//   --same-as    DB is a compacted copy of ORIGINAL_DB: each reader's schema
+//                of DB (tables in order, columns, properties, row counts)
+//                equals its schema of ORIGINAL_DB; every user table holds
+//                the same rows (as --rows-like); MSysObjects, MSysACEs,
+//                MSysQueries and MSysRelationships hold the same rows in
+//                both readers once the ids of tables (their definition
+//                pages) are mapped: a table's new id is that of the row with
+//                its parent and name in DB.
 //
 // What is run: mdb-tables (user and system tables), mdb-schema (access
 // backend with indexes and relations, and mysql), mdb-export of every user
@@ -47,7 +55,7 @@ import * as mdbReader from "./dump.mjs";
 import * as mdbtools from "./mdbtools.mjs";
 
 const USAGE = "usage: verify-written.mjs DB [--password P] [--expect FILE.json] " +
-  "[--rows-like ORIGINAL_DB [--renamed OLD=NEW[,OLD=NEW...]]] [--allow-stderr REGEX]";
+  "[--rows-like ORIGINAL_DB [--renamed OLD=NEW[,OLD=NEW...]]] [--same-as ORIGINAL_DB] [--allow-stderr REGEX]";
 
 // stderr lines mdbtools prints on sound files.
 const BENIGN_STDERR = [/^No MSysRelationships$/];
@@ -117,7 +125,65 @@ function readerRows(problems, db, password, schemaMdbtools, handle) {
   return out;
 }
 
-export function verifyWritten({ db, password, expect, rowsLike, renamed = new Map(), allow = null }) {
+// The rows of the engine's system tables in one reader, as lists of
+// objects: mdb-reader's values, or mdbtools' exported text.
+function systemRows(db, password, table, who) {
+  if (who === "mdb-reader") {
+    const t = mdbReader.openReader(db, password).getTable(table);
+    const columns = t.getColumns();
+    return t.getData().map((row) => Object.fromEntries(columns.map((c) => [c.name, mdbReader.normaliseValue(c.type, row[c.name])])));
+  }
+  const { header, records } = mdbtools.exportTable(db, table);
+  return records.map((rec) => Object.fromEntries(header.map((h, i) => [h, rec[i]])));
+}
+
+// Rows of the system tables of a compacted file against its original's,
+// table ids mapped; both readers.
+function compareSystemTables(problems, db, original, password) {
+  const ID_COLUMNS = { MSysObjects: ["Id", "ParentId"], MSysACEs: ["ObjectId"], MSysQueries: ["ObjectId"] };
+  for (const who of ["mdb-reader", "mdbtools"]) {
+    let before, after;
+    try {
+      before = systemRows(original, password, "MSysObjects", who);
+      after = systemRows(db, password, "MSysObjects", who);
+    } catch (e) {
+      problems.push(`${who} MSysObjects: ${e.message}`);
+      continue;
+    }
+    const newIds = new Map(after.map((r) => [`${r.ParentId}/${r.Name}`, r.Id]));
+    const ids = new Map();
+    for (const r of before) {
+      if (Number(r.Type) !== 1) continue;
+      const id = newIds.get(`${r.ParentId}/${r.Name}`);
+      if (id === undefined) problems.push(`${who}: table ${r.Name} is missing from the catalog`);
+      else ids.set(String(r.Id), id);
+    }
+    for (const table of JET_SYSTEM_TABLES) {
+      try {
+        const mapped = systemRows(original, password, table, who).map((r) => {
+          const out = { ...r };
+          for (const c of ID_COLUMNS[table] ?? []) if (ids.has(String(out[c]))) out[c] = ids.get(String(out[c]));
+          return out;
+        });
+        const now = systemRows(db, password, table, who);
+        const key = (r) => JSON.stringify(Object.keys(r).sort().map((k) => [k, r[k]]));
+        const count = new Map();
+        for (const r of mapped) count.set(key(r), (count.get(key(r)) ?? 0) + 1);
+        for (const r of now) count.set(key(r), (count.get(key(r)) ?? 0) - 1);
+        const diffs = [...count].filter(([, n]) => n !== 0);
+        if (mapped.length !== now.length || diffs.length) {
+          problems.push(`${who} ${table}: ${mapped.length} rows before, ${now.length} after, ${diffs.length} differ` +
+            (diffs.length ? `, e.g. ${diffs[0][1] > 0 ? "lost" : "new"} ${diffs[0][0].slice(0, 300)}` : ""));
+        }
+      } catch (e) {
+        problems.push(`${who} ${table}: ${e.message}`);
+      }
+    }
+  }
+}
+
+export function verifyWritten({ db, password, expect, rowsLike, renamed = new Map(), allow = null, sameAs = null }) {
+  if (sameAs) rowsLike = sameAs;
   const problems = [];
   const notes = [];
   allowStderr = allow;
@@ -187,7 +253,24 @@ export function verifyWritten({ db, password, expect, rowsLike, renamed = new Ma
     }
   }
 
-  // 4. Rows against the original file.
+  // 4. A compacted file: schemas and system tables as in the original.
+  if (sameAs) {
+    try {
+      const origReader = mdbReader.readSchema(sameAs, password);
+      if (sReader) problems.push(...compareSchemas(origReader, sReader, "original (mdb-reader)", "compacted (mdb-reader)"));
+    } catch (e) {
+      problems.push(`original ${sameAs} (mdb-reader schema): ${e.message}`);
+    }
+    try {
+      const origTools = mdbtools.readSchema(sameAs);
+      if (sTools) problems.push(...compareSchemas(origTools, sTools, "original (mdbtools)", "compacted (mdbtools)"));
+    } catch (e) {
+      problems.push(`original ${sameAs} (mdbtools schema): ${e.message}`);
+    }
+    compareSystemTables(problems, db, sameAs, password);
+  }
+
+  // 5. Rows against the original file.
   if (rowsLike && rows) {
     let origHandle = null;
     let origTools = null;
@@ -241,7 +324,7 @@ export function verifyWritten({ db, password, expect, rowsLike, renamed = new Ma
 }
 
 async function main(argv) {
-  const { positional, options } = parseArgs(argv, { valued: ["password", "expect", "rows-like", "renamed", "allow-stderr"] });
+  const { positional, options } = parseArgs(argv, { valued: ["password", "expect", "rows-like", "renamed", "allow-stderr", "same-as"] });
   if (positional.length !== 1) throw new UsageError("wrong arguments");
   const [db] = positional;
   let expect;
@@ -258,6 +341,7 @@ async function main(argv) {
   const allow = options["allow-stderr"] ? new RegExp(options["allow-stderr"]) : null;
   const { problems, notes } = verifyWritten({
     db, password: options.password, expect, rowsLike: options["rows-like"], renamed, allow,
+    sameAs: options["same-as"],
   });
   for (const n of notes) console.log(`note: ${n}`);
   if (problems.length) {
@@ -267,7 +351,8 @@ async function main(argv) {
   }
   console.log(`OK ${db}: mdbtools and mdb-reader read every table and row and agree` +
     (expect ? `; schema as in ${options.expect}` : "") +
-    (options["rows-like"] ? `; rows as in ${options["rows-like"]}` : ""));
+    (options["rows-like"] ? `; rows as in ${options["rows-like"]}` : "") +
+    (options["same-as"] ? `; schema, rows and catalog as in ${options["same-as"]}` : ""));
   return 0;
 }
 

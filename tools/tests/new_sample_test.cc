@@ -9,15 +9,20 @@
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "engine/data_page.h"
 #include "engine/env.h"
 #include "engine/error.h"
 #include "engine/integrity_check.h"
 #include "engine/jet_database.h"
 #include "engine/long_value.h"
+#include "engine/long_value_writer.h"
+#include "engine/page_channel.h"
+#include "engine/usage_map.h"
 #include "engine/testing/readers.h"
 #include "engine/testing/temp_dir.h"
 #include "engine/value.h"
@@ -137,6 +142,13 @@ TEST_F(NewSample, WritesTheSalesTablesAndTheSettingsFile) {
     const auto props = jet.properties(satislar->entry);
     EXPECT_FALSE(props.required("urun"));
     EXPECT_TRUE(props.allowZeroLength("aciklama"));
+    // urunler's primary key on kod, as in the sales files.
+    const engine::TableDefinition urunler = jet.table("urunler")->definition;
+    ASSERT_EQ(urunler.logicalIndexes().size(), 1u);
+    EXPECT_EQ(urunler.logicalIndexes()[0].name, "PrimaryKey");
+    EXPECT_TRUE(urunler.logicalIndexes()[0].primaryKey());
+    EXPECT_EQ(urunler.realIndexes()[0].columns.at(0).columnNumber, urunler.findColumn("kod")->number);
+    EXPECT_EQ(urunler.realIndexes()[0].uniqueEntryCount, 30u);
   }
 
   // Receipts: one per ten sales, numbered from 1001, totals matching.
@@ -167,6 +179,8 @@ TEST_F(NewSample, RefusalsLeaveNoFiles) {
   EXPECT_NE(err.str().find("not an existing folder"), std::string::npos) << err.str();
   EXPECT_NE(tool({"new-sample", dir, "--rows", "beş"}), 0);
   EXPECT_NE(tool({"new-sample"}), 0);
+  EXPECT_NE(tool({"new-sample", dir, "--bloat", "--twin"}), 0);
+  EXPECT_NE(tool({"new-sample", dir, "--bloat=yes"}), 0);
   EXPECT_TRUE(fs::is_empty(dir));
 
   ASSERT_EQ(tool({"new-sample", dir, "--rows", "3"}), 0) << err.str();
@@ -175,6 +189,103 @@ TEST_F(NewSample, RefusalsLeaveNoFiles) {
   EXPECT_NE(tool({"new-sample", dir}), 0);
   EXPECT_NE(err.str().find("exists already"), std::string::npos) << err.str();
   EXPECT_EQ(fileText(db), before);
+}
+
+// What a file holds that its live rows do not need, page by page.
+struct DeadParts {
+  std::size_t deletedRows = 0;      // on data pages of the user tables
+  std::size_t deadLongValues = 0;   // deleted rows of their memos' LVAL pages
+  std::size_t deadLvalPages = 0;    // such pages without a live row
+  std::size_t freePages = 0;        // inside the file, free in the global map
+};
+DeadParts deadPartsOf(const std::string& path) {
+  engine::JetDatabase db(engine::Env::system(), path, true, jettool::kSamplePassword);
+  engine::PageChannel& channel = db.channel();
+  std::set<std::uint32_t> tables, lvalPages;  // of the user tables' memo columns
+  for (const auto& t : db.tables()) {
+    tables.insert(t.definition.page());
+    for (const engine::ColumnUsageMaps& m : t.definition.columnUsageMaps()) {
+      const engine::UsageMap owned = engine::UsageMap::read(channel, m.ownedPages);
+      lvalPages.insert(owned.pages().begin(), owned.pages().end());
+    }
+  }
+  DeadParts d;
+  const auto states = channel.globalMapStates();
+  for (std::uint32_t n = 3; n < channel.pageCount(); ++n) {
+    if (states.at(n) == engine::PageChannel::MapState::Free) {
+      ++d.freePages;
+      continue;
+    }
+    const engine::Page page = channel.readPage(n);
+    if (page[0] != engine::kPageTypeData) continue;
+    const engine::DataPage dp(page, n);
+    const bool lval = lvalPages.count(n) != 0;
+    if (!lval && tables.count(dp.tableDefinitionPage()) == 0) continue;
+    std::size_t live = 0;
+    for (std::uint16_t r = 0; r < dp.rowCount(); ++r) {
+      const engine::RowPointer p = dp.row(r);
+      if (!p.deleted) ++live;
+      else if (lval) ++d.deadLongValues;
+      else if (p.overflow) ++d.deletedRows;
+    }
+    if (lval && live == 0) ++d.deadLvalPages;
+  }
+  return d;
+}
+
+// The bloated sample and its twin, at 1000 sales: both sound and read alike
+// by both readers; the same tables, columns, index and rows, auto-increment
+// numbers included; the bloated one has every kind of dead part (and the
+// highest numbers among its dead rows), the twin none.
+TEST_F(NewSample, ABloatedSampleAndItsTwinHoldTheSameLiveRows) {
+  const std::string bloatedDir = (fs::path(dir) / "bloated").string();
+  const std::string twinDir = (fs::path(dir) / "twin").string();
+  fs::create_directories(bloatedDir);
+  fs::create_directories(twinDir);
+  ASSERT_EQ(tool({"new-sample", bloatedDir, "--rows", "1000", "--bloat"}), 0) << err.str();
+  ASSERT_EQ(tool({"new-sample", twinDir, "--rows", "1000", "--twin"}), 0) << err.str();
+  const std::string bloated = (fs::path(bloatedDir) / "satis.mdb").string();
+  const std::string twin = (fs::path(twinDir) / "satis.mdb").string();
+
+  for (const char* table : {"fisno", "satislar", "urunler"}) {
+    Strings a = jsonRows(bloated, table), b = jsonRows(twin, table);
+    std::sort(a.begin(), a.end());
+    std::sort(b.begin(), b.end());
+    EXPECT_EQ(a, b) << table;
+    EXPECT_FALSE(a.empty()) << table;
+  }
+  ASSERT_EQ(tool({"schema", bloated, "--password", jettool::kSamplePassword}), 0) << err.str();
+  const std::string schema = out.str();
+  ASSERT_EQ(tool({"schema", twin, "--password", jettool::kSamplePassword}), 0) << err.str();
+  EXPECT_EQ(out.str(), schema);
+  {
+    engine::JetDatabase a(engine::Env::system(), bloated, true, jettool::kSamplePassword);
+    engine::JetDatabase b(engine::Env::system(), twin, true, jettool::kSamplePassword);
+    // 100 receipts, the last cancelled: its number stays used up.
+    EXPECT_EQ(a.table("fisno")->definition.lastAutoNumber(), 100u);
+    EXPECT_EQ(a.table("satislar")->definition.lastAutoNumber(), 1000u);
+    EXPECT_EQ(a.table("urunler")->definition.lastAutoNumber(), 2430u);
+    EXPECT_LT(b.table("fisno")->definition.lastAutoNumber(), 100u);
+    EXPECT_LT(b.table("satislar")->definition.lastAutoNumber(), 1000u);
+    EXPECT_LT(b.table("urunler")->definition.lastAutoNumber(), 2430u);
+    EXPECT_EQ(a.table("urunler")->definition.realIndexes()[0].uniqueEntryCount, 430u);
+  }
+  const DeadParts dead = deadPartsOf(bloated);
+  EXPECT_GT(dead.deletedRows, 2000u);  // sales, receipts, products
+  EXPECT_GT(dead.deadLongValues, 50u);
+  EXPECT_GE(dead.deadLvalPages, 2u);
+  EXPECT_GE(dead.freePages, 5u);  // urunler's emptied index pages
+  const DeadParts none = deadPartsOf(twin);
+  EXPECT_EQ(none.deletedRows + none.deadLongValues + none.deadLvalPages + none.freePages, 0u);
+  EXPECT_GT(fs::file_size(bloated), fs::file_size(twin) + 40 * 4096);
+  EXPECT_LT(fs::file_size(bloated), 1024u * 1024u);
+
+  expectSound(bloated);
+  expectSound(twin);
+  if (readersAvailable()) {
+    expectReadersRead(bloated);
+    expectReadersRead(twin, "--rows-like '" + bloated + "'");
+  }
 }
 
 TEST_F(NewSample, GoesThroughTheWholeUpdateRun) {

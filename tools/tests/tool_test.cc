@@ -256,3 +256,40 @@ TEST_F(ToolTest, CheckReportsProblemsAndChangesNothing) {
 }
 
 }  // namespace
+
+namespace {
+
+// compact on a terminal shows its progress on standard error, updated in
+// place, and nothing with --quiet or off a terminal; standard output gets
+// the one line of pages and sizes.
+TEST(CompactTool, ProgressOnATerminalOnlyAndOneFinalLine) {
+  std::random_device rd;
+  const fs::path dir = fs::temp_directory_path() / ("karvelta-compact-" + std::to_string(rd()));
+  fs::create_directories(dir);
+  const std::string source = (dir / "src.mdb").string();
+  fs::copy_file(fs::path(KARVELTA_FIXTURES_DIR) / "sales-manytables.mdb", source);
+  struct Case {
+    bool terminal;
+    bool quiet;
+  };
+  int n = 0;
+  for (const Case c : {Case{true, false}, Case{true, true}, Case{false, false}}) {
+    std::ostringstream out, err;
+    const std::string target = (dir / ("out" + std::to_string(n++) + ".mdb")).string();
+    std::vector<std::string> args{"compact", source, target, "--password", "zorpelnik"};
+    if (c.quiet) args.push_back("--quiet");
+    ASSERT_EQ(jettool::run(args, out, err, engine::Env::system(), c.terminal), 0) << err.str();
+    EXPECT_EQ(out.str(), "compacted 703 pages (2.7 MiB) into 394 pages (1.5 MiB)\n");
+    if (c.terminal && !c.quiet) {
+      EXPECT_EQ(err.str().rfind("\rcompacting: table ", 0), 0u) << err.str();
+      EXPECT_NE(err.str().find("table 307 of 307, page 38 of 38"), std::string::npos) << err.str();
+      EXPECT_EQ(err.str().back(), '\n');
+    } else {
+      EXPECT_EQ(err.str(), "");
+    }
+  }
+  std::error_code ec;
+  fs::remove_all(dir, ec);
+}
+
+}  // namespace
