@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <future>
 #include <map>
 #include <memory>
 #include <optional>
@@ -26,6 +27,7 @@
 #include "engine/page_cache.h"
 #include "engine/page_sink.h"
 #include "engine/path.h"
+#include "engine/read_ahead_file.h"
 #include "engine/row.h"
 #include "engine/sort_order.h"
 #include "engine/table_definition.h"
@@ -496,9 +498,9 @@ Page globalMapPage(std::uint32_t pageCount, const std::set<std::uint32_t>& unuse
   return page;
 }
 
-// Writes the compacted file at temp (created here, left complete and
-// flushed). Returns its page count.
-std::uint32_t writeCompacted(Env& env, PageChannel& source, const std::string& temp,
+// Writes the compacted database into file (new and empty), complete but not
+// yet flushed. Returns its page count.
+std::uint32_t writeCompacted(PageChannel& source, File& file,
                              const std::function<void(const CompactionProgress&)>& progress) {
   const Catalog catalog = Catalog::read(source);
   const SortOrder databaseOrder = databaseSortOrder(source);
@@ -536,8 +538,7 @@ std::uint32_t writeCompacted(Env& env, PageChannel& source, const std::string& t
     throw Error("the catalog lists no table at page 2 (MSysObjects)");
   refuseWhatCannotBeRebuilt(tables, tablePages, databaseOrder);
 
-  std::unique_ptr<File> file = env.open(temp, OpenMode::CreateNew);
-  PageSink sink(*file, kCatalogPage);
+  PageSink sink(file, kCatalogPage);
   Compactor compactor(source, sink, progress);
   std::set<std::uint32_t> unused;
   std::size_t slots = 0;
@@ -572,9 +573,19 @@ std::uint32_t writeCompacted(Env& env, PageChannel& source, const std::string& t
   sink.write(1, globalMapPage(sink.pageCount(), unused));
   sink.write(0, source.readPage(0));
   sink.finish();
-  file->sync();
   return sink.pageCount();
 }
+
+// A channel of its own onto a file that nobody writes meanwhile (the source
+// under our lock, the result before it has its name), for one thread's pass
+// over it: read ahead, with a cache of its own (which also keeps the file's
+// length, so that it is not asked of the system at every page).
+std::unique_ptr<PageChannel> readingChannel(Env& env, const std::string& path) {
+  return std::make_unique<PageChannel>(env, path, std::make_unique<ReadAheadFile>(env.open(path, OpenMode::ReadOnly)),
+                                       true, std::make_shared<PageCache>());
+}
+
+IntegrityReport checkFile(Env& env, const std::string& path) { return checkIntegrity(*readingChannel(env, path)); }
 
 }  // namespace
 
@@ -599,31 +610,49 @@ CompactionResult compactDatabase(Env& env, const std::string& source, const std:
   result.sourceBytes = channel.fileSize();
   result.sourcePages = channel.pageCount();
   DatabaseHeader::read(channel, result.sourceBytes).checkPassword(password);
-  {
-    const IntegrityReport report = checkIntegrity(channel);
+
+  // The source's check runs on a thread of its own while the copy is
+  // written; nothing is renamed into place before it has passed, and a copy
+  // that fails on a damaged source reports the check's finding, which names
+  // the damage.
+  std::future<IntegrityReport> sourceCheck =
+      std::async(std::launch::async, [&env, &source] { return checkFile(env, source); });
+  const auto requireSoundSource = [&sourceCheck] {
+    if (!sourceCheck.valid()) return;
+    const IntegrityReport report = sourceCheck.get();
     if (!report.sound())
       throw Error("the database fails the integrity check (" + formatProblem(report.problems.front()) +
                   "); it is not compacted");
-  }
+  };
 
   const std::string temp = compactionTempPath(target);
-  // What an interrupted compaction left behind.
-  env.remove(temp);
   try {
-    result.targetPages = writeCompacted(env, channel, temp, progress);
-    result.targetBytes = std::uint64_t{result.targetPages} * kPageSize;
-    {
-      // A cache of its own, so that the check knows the file's length
-      // without asking the system at every page.
-      PageChannel written(env, temp, true, std::make_shared<PageCache>());
-      const IntegrityReport report = checkIntegrity(written);
-      if (!report.sound())
-        throw Error("the compacted database fails the integrity check (" +
-                    formatProblem(report.problems.front()) + "); nothing was written at '" + target + "'");
+    // What an interrupted compaction left behind.
+    env.remove(temp);
+    std::unique_ptr<File> file = env.open(temp, OpenMode::CreateNew);
+    try {
+      result.targetPages = writeCompacted(*readingChannel(env, source), *file, progress);
+    } catch (...) {
+      requireSoundSource();
+      throw;
     }
+    requireSoundSource();
+    result.targetBytes = std::uint64_t{result.targetPages} * kPageSize;
+    // The result is flushed while it is checked (from the system's cache).
+    IntegrityReport report;
+    {
+      std::future<void> flushed = std::async(std::launch::async, [&file] { file->sync(); });
+      report = checkFile(env, temp);
+      flushed.get();
+    }
+    file.reset();
+    if (!report.sound())
+      throw Error("the compacted database fails the integrity check (" + formatProblem(report.problems.front()) +
+                  "); nothing was written at '" + target + "'");
     env.renameNoReplace(temp, target);
   } catch (...) {
     try {
+      if (sourceCheck.valid()) sourceCheck.wait();
       env.remove(temp);
     } catch (...) {
       // the original failure is what the caller needs to see

@@ -5,6 +5,10 @@
 // small subclass. Env::system() is the real thing: env_posix.cc on Linux,
 // env_windows.cc on Windows (the build takes one of them). Paths are UTF-8
 // text on every platform; the Windows Env hands them to the system as UTF-16.
+//
+// An Env may be called from several threads at once, and each of its Files
+// from one thread at a time (compaction checks its source on a second thread
+// while it writes, and checks the result while it is flushed).
 #pragma once
 
 #include <cstddef>

@@ -209,7 +209,8 @@ class Checker {
     pages_.resize(pageCount_);
     claims_.resize(pageCount_);
     for (std::uint32_t n = 0; n < pageCount_; ++n) {
-      const Page p = channel_.readPage(n);
+      const std::shared_ptr<const Page> shared = channel_.pageView(n);
+      const Page& p = *shared;
       PageInfo& info = pages_[n];
       info.type = p[0];
       info.owner = ByteReader(p, "page").u32(kOwnerOffset);
@@ -426,7 +427,8 @@ class Checker {
   };
 
   void scanDataPage(int t, std::uint32_t number, TableRows& rows) {
-    const Page page = channel_.readPage(number);
+    const std::shared_ptr<const Page> shared = channel_.pageView(number);
+    const Page& page = *shared;
     const ByteReader r(page, "data page");
     const std::uint16_t count = r.u16(DataPage::kRowCountOffset);
     const std::size_t headerEnd = DataPage::kFirstRowPointer + 2 * std::size_t{count};
@@ -520,11 +522,11 @@ class Checker {
 
   void visitRow(int t, RowId id, std::span<const std::uint8_t> bytes, TableRows& rows) {
     const TableDefinition& d = *tables_[t].definition;
-    std::vector<RawValue> values;
+    std::vector<RawValue>& values = rowValues_;
     try {
       if (ByteReader(bytes, "row").u16(0) > d.maxColumns())
         throw Error("it counts more columns than the table has");
-      values = decodeRow(bytes, d.columns());
+      decodeRow(bytes, d.columns(), values);
     } catch (const Error& e) {
       problem(id.page, t, rowText(id) + " cannot be read: " + e.what());
       return;
@@ -542,13 +544,11 @@ class Checker {
         if (!fresh) it->second = std::max(it->second, v);
       }
     }
-    std::optional<std::vector<RowValue>> owned;
     for (std::size_t k = 0; k < rows.expected.size(); ++k) {
       ExpectedEntries& x = rows.expected[k];
       if (!x.computable) continue;
-      if (!owned) owned = toRowValues(values);
       try {
-        x.entries.push_back(indexEntryOf(d, k, *owned, id, databaseOrder_));
+        x.entries.push_back(indexEntryOf(d, k, values, id, databaseOrder_));
       } catch (const Error& e) {
         x = ExpectedEntries{false, e.what(), {}};
       }
@@ -557,49 +557,55 @@ class Checker {
 
   // --- long values ---
 
-  // A long-value row reached from the value described by `what`; it must
-  // lie on an LVAL page and serve no other value.
-  std::optional<std::vector<std::uint8_t>> longValueRow(int t, const Column& c, std::uint32_t page,
-                                                        std::uint8_t row, const std::string& what) {
+  static std::string valueText(const Column& c, RowId id) {
+    return "the value of column '" + c.name + "' in " + rowText(id);
+  }
+
+  // A long-value row reached from the value of column c in the row at id;
+  // it must lie on an LVAL page and serve no other value.
+  std::optional<std::vector<std::uint8_t>> longValueRow(int t, const Column& c, RowId id, std::uint32_t page,
+                                                        std::uint8_t row) {
+    const auto what = [&] { return valueText(c, id); };
     if (!seenLongValueRows_.insert(page, row)) {
-      problem(page, t, "long-value row " + std::to_string(row) + " serves two values (" + what + ")");
+      problem(page, t, "long-value row " + std::to_string(row) + " serves two values (" + what() + ")");
       return std::nullopt;
     }
     try {
       std::vector<std::uint8_t> bytes = readLongValueRow(source_, page, row);
       if (!pages_[page].longValue) {
-        problem(page, t, what + " lies on a data page without the LVAL mark");
+        problem(page, t, what() + " lies on a data page without the LVAL mark");
         return std::nullopt;
       }
       claim(page, Use::LongValue, t);
       if (auto m = longValuePages_.find(c.number);
           m != longValuePages_.end() && !std::binary_search(m->second.begin(), m->second.end(), page))
-        problem(page, t, what + " lies on a page the column's long-value map does not list");
+        problem(page, t, what() + " lies on a page the column's long-value map does not list");
       return bytes;
     } catch (const Error& e) {
-      problem(page, t, what + ": " + e.what());
+      problem(page, t, what() + ": " + e.what());
       return std::nullopt;
     }
   }
 
   void checkLongValue(int t, const Column& c, std::span<const std::uint8_t> stored, RowId id) {
-    const std::string what = "the value of column '" + c.name + "' in " + rowText(id);
+    // Put into words only for a problem: most values have none.
+    const auto what = [&] { return valueText(c, id); };
     LongValueHeader h;
     try {
       h = parseLongValueHeader(stored);
     } catch (const Error& e) {
-      problem(id.page, t, what + ": " + e.what());
+      problem(id.page, t, what() + ": " + e.what());
       return;
     }
     if (h.flags == kLongValueInline) {
       if (h.length != stored.size() - kLongValueHeaderSize)
-        problem(id.page, t, what + " declares " + std::to_string(h.length) + " bytes and holds " +
+        problem(id.page, t, what() + " declares " + std::to_string(h.length) + " bytes and holds " +
                                 std::to_string(stored.size() - kLongValueHeaderSize));
       return;
     }
     if (h.flags == kLongValueSinglePage) {
-      if (auto row = longValueRow(t, c, h.page, h.row, what); row && row->size() != h.length)
-        problem(h.page, t, what + " declares " + std::to_string(h.length) +
+      if (auto row = longValueRow(t, c, id, h.page, h.row); row && row->size() != h.length)
+        problem(h.page, t, what() + " declares " + std::to_string(h.length) +
                                " bytes, its long-value row holds " + std::to_string(row->size()));
       return;
     }
@@ -607,10 +613,10 @@ class Checker {
     std::uint32_t page = h.page;
     std::uint8_t row = h.row;
     while (page != 0) {
-      std::optional<std::vector<std::uint8_t>> bytes = longValueRow(t, c, page, row, what);
+      std::optional<std::vector<std::uint8_t>> bytes = longValueRow(t, c, id, page, row);
       if (!bytes) return;
       if (bytes->size() < kChainPointerSize) {
-        problem(page, t, what + ": long-value row " + std::to_string(row) + " is too short for a chain");
+        problem(page, t, what() + ": long-value row " + std::to_string(row) + " is too short for a chain");
         return;
       }
       total += bytes->size() - kChainPointerSize;
@@ -620,7 +626,7 @@ class Checker {
       if (total > h.length) break;
     }
     if (total != h.length)
-      problem(h.page, t, what + " declares " + std::to_string(h.length) + " bytes, its chain " +
+      problem(h.page, t, what() + " declares " + std::to_string(h.length) + " bytes, its chain " +
                              (total > h.length ? "holds more" : "holds " + std::to_string(total)));
   }
 
@@ -628,7 +634,8 @@ class Checker {
   void checkLongValuePages() {
     for (std::uint32_t n = 0; n < pageCount_; ++n) {
       if (claims_[n].use != Use::LongValue) continue;
-      const Page page = channel_.readPage(n);
+      const std::shared_ptr<const Page> shared = channel_.pageView(n);
+      const Page& page = *shared;
       const ByteReader r(page, "LVAL page");
       const std::uint16_t count = r.u16(DataPage::kRowCountOffset);
       if (DataPage::kFirstRowPointer + 2 * std::size_t{count} > kPageSize) {
@@ -826,6 +833,7 @@ class Checker {
   // The current table's long-value pages by column number, for the columns
   // that have long-value maps.
   std::map<std::uint16_t, std::vector<std::uint32_t>> longValuePages_;
+  std::vector<RawValue> rowValues_;  // the row visitRow decodes, its room kept from row to row
   IntegrityReport report_;
 };
 

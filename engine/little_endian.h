@@ -16,10 +16,13 @@
 
 namespace engine {
 
+// The error of an access outside the buffer, built out of line so that the
+// check itself stays small enough to inline at every access.
+[[noreturn]] void throwOutsideBuffer(std::size_t bufferSize, std::size_t at, std::size_t width);
+
 inline void requireBytes(std::size_t bufferSize, std::size_t at, std::size_t width) {
-  if (at > bufferSize || width > bufferSize - at)
-    throw Error(std::to_string(width) + " bytes at offset " + std::to_string(at) +
-                " lie outside a buffer of " + std::to_string(bufferSize) + " bytes");
+  if (at > bufferSize || width > bufferSize - at) [[unlikely]]
+    throwOutsideBuffer(bufferSize, at, width);
 }
 
 inline std::uint16_t get16(std::span<const std::uint8_t> b, std::size_t at) {

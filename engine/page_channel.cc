@@ -147,7 +147,8 @@ std::shared_ptr<const Page> PageChannel::pageView(std::uint32_t n) {
       return cached;
     }
   }
-  auto page = std::make_shared<Page>();
+  // Not zeroed first: the read fills it or throws.
+  auto page = std::make_shared_for_overwrite<Page>();
   file_->read(std::uint64_t{n} * kPageSize, std::span<std::uint8_t>(*page));
   if (cache_) record(n, cache_->put(n, page));
   return page;

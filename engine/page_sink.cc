@@ -15,7 +15,7 @@ constexpr std::uint32_t kMaxFilePages = static_cast<std::uint32_t>(0x7FFFFFFFu /
 
 PageSink::PageSink(File& file, std::uint32_t firstPage)
     : file_(file), next_(firstPage), firstPage_(firstPage), done_(firstPage) {
-  run_.reserve(kRun * kPageSize);
+  run_.resize(kRun * kPageSize);
 }
 
 std::uint32_t PageSink::reserve() {
@@ -25,44 +25,66 @@ std::uint32_t PageSink::reserve() {
 
 void PageSink::write(std::uint32_t n, const Page& page) {
   if (n >= next_) throw Error("page " + std::to_string(n) + " was written before it was handed out");
-  if (n < firstPage_ || n < done_) {
+  if (n < firstPage_ || n < done_ - runPages_) {
     // Pages before the numbered ones (the header, the global map), and a page
     // written after the pages held beyond it were given up on: on its own.
     file_.write(std::uint64_t{n} * kPageSize, page);
     fileEnd_ = std::max(fileEnd_, n + 1);
     return;
   }
+  if (n < done_) {
+    // Written again while its run is still gathered.
+    std::copy(page.begin(), page.end(), run_.begin() + static_cast<std::ptrdiff_t>((n - (done_ - runPages_)) * kPageSize));
+    return;
+  }
+  if (n == done_) {
+    append(n, page);
+    absorb();
+    return;
+  }
   held_[n] = page;
-  flush(false);
   if (held_.size() > kHeld) {
     // A page kept open long: the pages after it go out without it.
+    writeRun();
     done_ = held_.begin()->first;
-    flush(true);
+    while (!held_.empty()) {
+      if (held_.begin()->first != done_) {
+        writeRun();
+        done_ = held_.begin()->first;
+      }
+      absorb();
+    }
+    writeRun();
   }
 }
 
-void PageSink::flush(bool all) {
-  while (!held_.empty()) {
-    const std::uint32_t first = held_.begin()->first;
-    if (!all && first != done_) return;
-    std::uint32_t end = first;
-    auto it = held_.begin();
-    while (it != held_.end() && it->first == end && end - first < kRun) ++it, ++end;
-    // Less than a whole run: wait for the pages after it, unless told not to.
-    if (!all && end - first < kRun) return;
-    run_.clear();
-    for (auto at = held_.begin(); at != it;) {
-      run_.insert(run_.end(), at->second.begin(), at->second.end());
-      at = held_.erase(at);
-    }
-    file_.write(std::uint64_t{first} * kPageSize, run_);
-    fileEnd_ = std::max(fileEnd_, end);
-    done_ = std::max(done_, end);
-  }
+void PageSink::append(std::uint32_t n, const Page& page) {
+  std::copy(page.begin(), page.end(), run_.begin() + static_cast<std::ptrdiff_t>(std::size_t{runPages_} * kPageSize));
+  ++runPages_;
+  done_ = n + 1;
+  if (runPages_ == kRun) writeRun();
+}
+
+void PageSink::absorb() {
+  for (auto it = held_.begin(); it != held_.end() && it->first == done_; it = held_.erase(it)) append(it->first, it->second);
+}
+
+void PageSink::writeRun() {
+  if (runPages_ == 0) return;
+  const std::uint32_t first = done_ - runPages_;
+  file_.write(std::uint64_t{first} * kPageSize,
+              std::span<const std::uint8_t>(run_).first(std::size_t{runPages_} * kPageSize));
+  fileEnd_ = std::max(fileEnd_, done_);
+  runPages_ = 0;
 }
 
 void PageSink::finish() {
-  flush(true);
+  writeRun();
+  while (!held_.empty()) {
+    done_ = held_.begin()->first;
+    absorb();
+    writeRun();
+  }
   if (fileEnd_ < next_) {
     // Pages handed out last and never written: zeros, as the file would read.
     const Page zero{};

@@ -7,10 +7,13 @@
 // until every page before them has been written too, and then written in
 // runs of consecutive pages (up to kRun a call), so that a layout that keeps
 // a few pages open at a time (a data page, a long-value page, a page of each
-// index level) still costs a write per kRun pages. At most kHeld pages are
-// held: beyond that the lowest ones are written as they are (a page still
-// open then is written on its own when it is done). Pages handed out and
-// never written read as zeros (finish() extends the file over them).
+// index level) still costs a write per kRun pages. The run being gathered
+// is one buffer that pages in order are copied into; a page ahead of it
+// waits beside it. At most kHeld pages wait: beyond that the run goes out as
+// it is, the gap before the lowest waiting page is given up on (a page
+// still open then is written on its own when it is done), and the waiting
+// pages go out in runs. Pages handed out and never written read as zeros
+// (finish() extends the file over them).
 #pragma once
 
 #include <cstdint>
@@ -40,16 +43,20 @@ class PageSink {
   void finish();
 
  private:
-  // Writes the held pages from the lowest on while they are consecutive
-  // (all of them when `all`), in runs.
-  void flush(bool all);
+  // Copies page n (the one after the run) into the run; a full run goes out.
+  void append(std::uint32_t n, const Page& page);
+  // Moves the waiting pages that continue the run into it.
+  void absorb();
+  // Writes the run gathered so far.
+  void writeRun();
 
   File& file_;
   std::uint32_t next_;
   std::uint32_t firstPage_;
-  std::uint32_t done_;                     // every page below it written or given up on
-  std::map<std::uint32_t, Page> held_;     // written by the caller, not yet to the file
-  std::vector<std::uint8_t> run_;
+  std::uint32_t done_;                     // every page below it written, in the run, or given up on
+  std::vector<std::uint8_t> run_;          // pages done_ - runPages_ .. done_ - 1
+  std::uint32_t runPages_ = 0;
+  std::map<std::uint32_t, Page> held_;     // written by the caller beyond the run, waiting
   std::uint32_t fileEnd_ = 0;              // the file's length in pages
 };
 

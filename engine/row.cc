@@ -4,6 +4,7 @@
 
 #include "engine/byte_reader.h"
 #include "engine/error.h"
+#include "engine/little_endian.h"
 
 namespace engine {
 
@@ -15,11 +16,6 @@ RowValues::RowValues(std::span<const std::uint8_t> row) : row_(row) {
     throw Error("row of " + std::to_string(row.size()) + " bytes cannot hold the null mask of " +
                 std::to_string(columnCount_) + " columns");
   maskStart_ = row.size() - maskSize;
-}
-
-bool RowValues::present(std::uint16_t number) const {
-  if (number >= columnCount_) return false;
-  return (row_[maskStart_ + number / 8] & (1u << (number % 8))) != 0;
 }
 
 // The variable part, read only when a variable value is present.
@@ -44,8 +40,8 @@ RawValue RowValues::value(const Column& c) {
   }
   if (!set) return v;
   if (c.fixedLength()) {
-    std::size_t size = fixedValueSize(c);
-    std::size_t start = 2 + std::size_t{c.fixedOffset};
+    const std::size_t size = fixedValueSize(c);
+    const std::size_t start = 2 + std::size_t{c.fixedOffset};
     if (start + size > maskStart_) throw Error("column '" + c.name + "' lies outside its row");
     v.kind = RawValue::Kind::Bytes;
     v.bytes = row_.subspan(start, size);
@@ -53,12 +49,11 @@ RawValue RowValues::value(const Column& c) {
   }
   readVarTable();
   if (c.varIndex >= varCount_) return v;  // column added after the row was written
-  ByteReader r(row_, "row");
-  std::size_t startPos = varCountPos_ - 2 * (std::size_t{c.varIndex} + 1);
-  std::size_t endPos = startPos - 2;  // the next entry, or the end offset
-  std::size_t start = r.u16(startPos);
-  std::size_t end = r.u16(endPos);
-  std::size_t limit = varCountPos_ - 2 * (varCount_ + 1);  // where the end offset lies
+  // readVarTable has found the whole table inside the row.
+  const std::size_t startPos = varCountPos_ - 2 * (std::size_t{c.varIndex} + 1);
+  const std::size_t start = get16(row_, startPos);
+  const std::size_t end = get16(row_, startPos - 2);  // the next entry, or the end offset
+  const std::size_t limit = varCountPos_ - 2 * (varCount_ + 1);  // where the end offset lies
   if (start < 2 || start > end || end > limit)
     throw Error("column '" + c.name + "' has bad offsets " + std::to_string(start) + ".." + std::to_string(end) +
                 " in a row of " + std::to_string(row_.size()) + " bytes");
@@ -68,11 +63,17 @@ RawValue RowValues::value(const Column& c) {
 }
 
 std::vector<RawValue> decodeRow(std::span<const std::uint8_t> row, const std::vector<Column>& columns) {
-  RowValues values(row);
   std::vector<RawValue> out;
-  out.reserve(columns.size());
-  for (const Column& c : columns) out.push_back(values.value(c));
+  decodeRow(row, columns, out);
   return out;
+}
+
+void decodeRow(std::span<const std::uint8_t> row, const std::vector<Column>& columns,
+               std::vector<RawValue>& out) {
+  RowValues values(row);
+  out.resize(columns.size());
+  RawValue* next = out.data();
+  for (const Column& c : columns) *next++ = values.value(c);
 }
 
 }  // namespace engine

@@ -39,7 +39,9 @@ class RowValues {
   RawValue value(const Column& column);
 
  private:
-  bool present(std::uint16_t number) const;
+  bool present(std::uint16_t number) const {
+    return number < columnCount_ && (row_[maskStart_ + number / 8] & (1u << (number % 8))) != 0;
+  }
   void readVarTable();
   std::span<const std::uint8_t> row_;
   std::size_t columnCount_ = 0;
@@ -54,5 +56,8 @@ class RowValues {
 // Error.
 std::vector<RawValue> decodeRow(std::span<const std::uint8_t> row,
                                 const std::vector<Column>& columns);
+// The same into out (its room kept), for a reader of many rows.
+void decodeRow(std::span<const std::uint8_t> row, const std::vector<Column>& columns,
+               std::vector<RawValue>& out);
 
 }  // namespace engine

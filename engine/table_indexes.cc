@@ -47,8 +47,12 @@ std::string indexText(const TableDefinition& definition, std::size_t i) {
 
 }  // namespace
 
-IndexEntry indexEntryOf(const TableDefinition& definition, std::size_t realIndex,
-                        const std::vector<RowValue>& values, RowId at, SortOrder databaseOrder) {
+namespace {
+
+// Values: RowValue or RawValue, each with its kind and its stored bytes.
+template <typename Value>
+IndexEntry entryOf(const TableDefinition& definition, std::size_t realIndex, const std::vector<Value>& values,
+                   RowId at, SortOrder databaseOrder) {
   const RealIndex& x = definition.realIndexes().at(realIndex);
   IndexEntry e;
   for (const IndexColumnRef& ref : x.columns) {
@@ -59,7 +63,7 @@ IndexEntry indexEntryOf(const TableDefinition& definition, std::size_t realIndex
       throw Error("index over column '" + c.name + "' is descending, which is not supported");
     if (i >= values.size() || values[i].kind != RawValue::Kind::Bytes)
       throw Error("index over column '" + c.name + "' would need a key for a null value");
-    const auto& bytes = values[i].bytes;
+    const std::span<const std::uint8_t> bytes(values[i].bytes);
     if (c.type == kTypeLong) {
       ByteReader r(bytes, "index key value");
       appendLongKey(e, r.i32(0));
@@ -73,6 +77,18 @@ IndexEntry indexEntryOf(const TableDefinition& definition, std::size_t realIndex
   if (at.row > 0xFF) throw Error("row number too large for an index entry");
   appendRowPointer(e, at.page, static_cast<std::uint8_t>(at.row));
   return e;
+}
+
+}  // namespace
+
+IndexEntry indexEntryOf(const TableDefinition& definition, std::size_t realIndex,
+                        const std::vector<RowValue>& values, RowId at, SortOrder databaseOrder) {
+  return entryOf(definition, realIndex, values, at, databaseOrder);
+}
+
+IndexEntry indexEntryOf(const TableDefinition& definition, std::size_t realIndex,
+                        const std::vector<RawValue>& values, RowId at, SortOrder databaseOrder) {
+  return entryOf(definition, realIndex, values, at, databaseOrder);
 }
 
 SortOrder databaseSortOrder(PageChannel& channel) {

@@ -40,6 +40,10 @@ namespace engine {
 IndexEntry indexEntryOf(const TableDefinition& definition, std::size_t realIndex,
                         const std::vector<RowValue>& values, RowId at,
                         SortOrder databaseOrder = kGeneralSortOrder);
+// The same from the values as a row holds them (decodeRow).
+IndexEntry indexEntryOf(const TableDefinition& definition, std::size_t realIndex,
+                        const std::vector<RawValue>& values, RowId at,
+                        SortOrder databaseOrder = kGeneralSortOrder);
 
 // The sort order the database's header names (text columns of sort order 0
 // use it).

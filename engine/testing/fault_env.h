@@ -29,13 +29,18 @@
 // old name);
 // loseUnsyncedOnlyOf(files) takes back only what concerns those files, as a
 // disk that wrote the others back first leaves it.
+//
+// Faults are armed and counted for changes made on one thread; other
+// threads may read files meanwhile (and see a crash as the writer does).
 #pragma once
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <exception>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <set>
 #include <span>
 #include <string>
@@ -210,6 +215,7 @@ class FaultEnv final : public Env {
       std::erase_if(undo, [&](const Undo& u) { return u.type != Undo::Data && directoryOf(u.path) == dir; });
     }
     void takeBackUnsynced() {
+      const std::lock_guard guard(closedMutex);
       for (auto it = undo.rbegin(); it != undo.rend(); ++it) {
         if (loses && !loses(it->path)) continue;
         if (it->type == Undo::Created) {
@@ -242,9 +248,12 @@ class FaultEnv final : public Env {
       }
       undo.clear();
     }
+    // Guards the two lists below: Files close on any thread.
+    std::mutex closedMutex;
     std::vector<std::string> removeWhenClosed;
     std::vector<std::pair<std::string, std::string>> renameWhenClosed;
     void retryRemovals() {
+      const std::lock_guard guard(closedMutex);
       std::erase_if(renameWhenClosed, [&](const std::pair<std::string, std::string>& r) {
         try {
           base.renameNoReplace(r.first, r.second);
@@ -270,7 +279,7 @@ class FaultEnv final : public Env {
     int syncs = 0;
     bool armed = false;
     bool fired = false;
-    bool crashed = false;
+    std::atomic<bool> crashed{false};
     std::set<std::string> readOnlyPaths;
     std::vector<std::string> readOnlyDirs;
 
@@ -294,7 +303,7 @@ class FaultEnv final : public Env {
       ++counter;
       return armed && !fired && kind == k && counter == target;
     }
-    bool pendingCrash = false;
+    std::atomic<bool> pendingCrash{false};
     void before(Kind k) {
       checkAlive();
       if (!hit(k)) return;
