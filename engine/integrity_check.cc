@@ -376,6 +376,17 @@ class Checker {
     TableRows rows(d.realIndexes().size());
     for (std::size_t i = 0; i < d.realIndexes().size(); ++i)
       if (std::string why = whyKeysUnknown(d, i); !why.empty()) rows.expected[i] = {false, why, {}};
+    // The columns whose values the rows' checks use: long values, auto
+    // numbers, the columns of indexes.
+    usedColumns_.clear();
+    for (std::size_t i = 0; i < d.columns().size(); ++i) {
+      const Column& c = d.columns()[i];
+      bool used = c.isLongValue() || c.autoIncrement();
+      for (const RealIndex& x : d.realIndexes())
+        for (const IndexColumnRef& ref : x.columns) used = used || ref.columnNumber == c.number;
+      if (used) usedColumns_.push_back(i);
+    }
+    rowValues_.assign(d.columns().size(), RawValue{});
     for (std::uint32_t p : dataPages) scanDataPage(t, p, rows);
 
     if (rows.liveCount != d.rowCount()) {
@@ -522,19 +533,23 @@ class Checker {
 
   void visitRow(int t, RowId id, std::span<const std::uint8_t> bytes, TableRows& rows) {
     const TableDefinition& d = *tables_[t].definition;
+    const auto& cols = d.columns();
+    // Every value is held against the row; only those the checks below use
+    // are taken out (the others stay null).
     std::vector<RawValue>& values = rowValues_;
     try {
       if (ByteReader(bytes, "row").u16(0) > d.maxColumns())
         throw Error("it counts more columns than the table has");
-      decodeRow(bytes, d.columns(), values);
+      RowValues row(bytes);
+      row.requireAll(cols);
+      for (std::size_t i : usedColumns_) values[i] = row.value(cols[i]);
     } catch (const Error& e) {
       problem(id.page, t, rowText(id) + " cannot be read: " + e.what());
       return;
     }
     ++rows.liveCount;
     if (!d.realIndexes().empty()) rows.live.push_back(id);
-    const auto& cols = d.columns();
-    for (std::size_t i = 0; i < cols.size(); ++i) {
+    for (std::size_t i : usedColumns_) {
       const Column& c = cols[i];
       if (values[i].kind != RawValue::Kind::Bytes) continue;
       if (c.isLongValue()) checkLongValue(t, c, values[i].bytes, id);
@@ -833,7 +848,8 @@ class Checker {
   // The current table's long-value pages by column number, for the columns
   // that have long-value maps.
   std::map<std::uint16_t, std::vector<std::uint32_t>> longValuePages_;
-  std::vector<RawValue> rowValues_;  // the row visitRow decodes, its room kept from row to row
+  std::vector<RawValue> rowValues_;      // the values of the row visitRow checks, by column
+  std::vector<std::size_t> usedColumns_;  // of the table being checked: the values visitRow takes out
   IntegrityReport report_;
 };
 

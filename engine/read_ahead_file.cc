@@ -46,7 +46,8 @@ void ReadAheadFile::read(std::uint64_t offset, std::span<std::uint8_t> out) {
       }
   }
   if (serving == nullptr) {
-    const auto continued = std::find(candidates_.begin(), candidates_.end(), offset);
+    const auto continued = std::find_if(candidates_.begin(), candidates_.end(),
+                                        [offset](std::uint64_t c) { return offset >= c && offset - c <= kNear; });
     if (continued != candidates_.end()) {
       Window& w = *std::min_element(windows_.begin(), windows_.end(),
                                     [](const Window& a, const Window& b) { return a.used < b.used; });

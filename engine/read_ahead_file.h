@@ -3,9 +3,9 @@
 // where it is read in order, so that a pass over the file costs a system
 // call per window of pages rather than one per page.
 //
-// A read that continues the one before it at the same place (the next page
-// after a page read on its own) starts a stream: a window of the bytes from
-// there, read in one call. A read at or shortly after a window's end moves
+// A read that goes on shortly after one of the last few reads read on their
+// own (the next page, or the one after a page of something else) starts a
+// stream: a window of the bytes from there, read in one call. A read at or shortly after a window's end moves
 // that window on and doubles it (up to kMaxWindow), as the system's own
 // read-ahead ramps up. A few streams are followed at once (a table's data
 // pages and the long values they point to advance side by side); the one
@@ -28,7 +28,7 @@ class ReadAheadFile final : public File {
  public:
   static constexpr std::size_t kFirstWindow = std::size_t{32} << 10;
   static constexpr std::size_t kMaxWindow = std::size_t{512} << 10;
-  // How far after a window's end a read still moves it on.
+  // How far after a window's end (or a read's) a read still goes on from it.
   static constexpr std::uint64_t kNear = std::uint64_t{64} << 10;
   static constexpr std::size_t kStreams = 4;
   static constexpr std::size_t kCandidates = 8;

@@ -62,6 +62,33 @@ RawValue RowValues::value(const Column& c) {
   return v;
 }
 
+void RowValues::requireAll(const std::vector<Column>& columns) {
+  bool variable = false;
+  for (const Column& c : columns) {
+    if (c.isBoolean() || !present(c.number)) continue;
+    if (!c.fixedLength()) {
+      variable = true;
+    } else if (2 + std::size_t{c.fixedOffset} + fixedValueSize(c) > maskStart_) {
+      throw Error("column '" + c.name + "' lies outside its row");
+    }
+  }
+  if (!variable) return;
+  readVarTable();
+  // Offsets that rise from 2 to the end offset, within the row, hold every
+  // present value inside it; otherwise value() names the column at fault.
+  const std::size_t limit = varCountPos_ - 2 * (varCount_ + 1);
+  std::size_t previous = 2;
+  bool rising = true;
+  for (std::size_t i = 0; i <= varCount_ && rising; ++i) {
+    const std::size_t offset = get16(row_, varCountPos_ - 2 * (i + 1));
+    rising = offset >= previous && offset <= limit;
+    previous = offset;
+  }
+  if (rising) return;
+  for (const Column& c : columns)
+    if (!c.isBoolean() && !c.fixedLength()) value(c);
+}
+
 std::vector<RawValue> decodeRow(std::span<const std::uint8_t> row, const std::vector<Column>& columns) {
   std::vector<RawValue> out;
   decodeRow(row, columns, out);

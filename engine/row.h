@@ -37,6 +37,11 @@ class RowValues {
  public:
   explicit RowValues(std::span<const std::uint8_t> row);
   RawValue value(const Column& column);
+  // An Error when any of the columns' values lies outside the row, as
+  // value() would find for one of them; nothing is handed out. Cheaper than
+  // asking for every value, for a reader that checks every row but needs
+  // only some of its values.
+  void requireAll(const std::vector<Column>& columns);
 
  private:
   bool present(std::uint16_t number) const {
