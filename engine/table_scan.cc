@@ -23,7 +23,9 @@ bool scanPageRows(PageChannel& channel, const TableDefinition& table, std::uint3
     RowPointer p = dp.row(i);
     if (p.deleted) continue;
     if (!p.overflow) {
-      if (!visit(RowId{number, i}, dp.rowBytes(i))) return false;
+      // row() has held the bounds of a live row against the page.
+      if (!visit(RowId{number, i}, std::span<const std::uint8_t>(*page).subspan(p.start, p.end - p.start)))
+        return false;
       continue;
     }
     const std::optional<RowBytes> data = rowBytesOf(channel, dp, i);
