@@ -652,7 +652,6 @@ CompactionResult compactDatabase(Env& env, const std::string& source, const std:
     env.renameNoReplace(temp, target);
   } catch (...) {
     try {
-      if (sourceCheck.valid()) sourceCheck.wait();
       env.remove(temp);
     } catch (...) {
       // the original failure is what the caller needs to see

@@ -32,41 +32,35 @@ void PageSink::write(std::uint32_t n, const Page& page) {
     fileEnd_ = std::max(fileEnd_, n + 1);
     return;
   }
-  if (n < done_) {
-    // Written again while its run is still gathered.
-    std::copy(page.begin(), page.end(), run_.begin() + static_cast<std::ptrdiff_t>((n - (done_ - runPages_)) * kPageSize));
-    return;
-  }
+  if (n < done_ || held_.count(n) != 0) throw Error("page " + std::to_string(n) + " was written twice");
   if (n == done_) {
-    append(n, page);
+    append(page);
     absorb();
     return;
   }
   held_[n] = page;
-  if (held_.size() > kHeld) {
-    // A page kept open long: the pages after it go out without it.
-    writeRun();
-    done_ = held_.begin()->first;
-    while (!held_.empty()) {
-      if (held_.begin()->first != done_) {
-        writeRun();
-        done_ = held_.begin()->first;
-      }
-      absorb();
-    }
-    writeRun();
-  }
+  // A page kept open long: the pages after it go out without it.
+  if (held_.size() > kHeld) drainHeld();
 }
 
-void PageSink::append(std::uint32_t n, const Page& page) {
+void PageSink::append(const Page& page) {
   std::copy(page.begin(), page.end(), run_.begin() + static_cast<std::ptrdiff_t>(std::size_t{runPages_} * kPageSize));
   ++runPages_;
-  done_ = n + 1;
+  ++done_;
   if (runPages_ == kRun) writeRun();
 }
 
 void PageSink::absorb() {
-  for (auto it = held_.begin(); it != held_.end() && it->first == done_; it = held_.erase(it)) append(it->first, it->second);
+  for (auto it = held_.begin(); it != held_.end() && it->first == done_; it = held_.erase(it)) append(it->second);
+}
+
+void PageSink::drainHeld() {
+  writeRun();
+  while (!held_.empty()) {
+    done_ = held_.begin()->first;
+    absorb();
+    writeRun();
+  }
 }
 
 void PageSink::writeRun() {
@@ -79,12 +73,7 @@ void PageSink::writeRun() {
 }
 
 void PageSink::finish() {
-  writeRun();
-  while (!held_.empty()) {
-    done_ = held_.begin()->first;
-    absorb();
-    writeRun();
-  }
+  drainHeld();
   if (fileEnd_ < next_) {
     // Pages handed out last and never written: zeros, as the file would read.
     const Page zero{};

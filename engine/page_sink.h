@@ -37,18 +37,22 @@ class PageSink {
   std::uint32_t reserve();
   // Pages handed out so far (the file's length in pages once finished).
   std::uint32_t pageCount() const { return next_; }
-  // Stores page n (a number handed out already).
+  // Stores page n (a number handed out already); Error for a page written
+  // twice while it is still held.
   void write(std::uint32_t n, const Page& page);
   // Writes every page held and extends the file to pageCount() pages.
   void finish();
 
  private:
-  // Copies page n (the one after the run) into the run; a full run goes out.
-  void append(std::uint32_t n, const Page& page);
+  // Copies the page after the run into it; a full run goes out.
+  void append(const Page& page);
   // Moves the waiting pages that continue the run into it.
   void absorb();
   // Writes the run gathered so far.
   void writeRun();
+  // Writes the run and every waiting page, in runs; the gaps between them
+  // are given up on.
+  void drainHeld();
 
   File& file_;
   std::uint32_t next_;

@@ -370,23 +370,23 @@ class Judgement {
   }
 
   JournalVerdict damaged(const std::string& why) const {
-    JournalVerdict v;
-    v.action = JournalVerdict::Action::Refuse;
-    v.message = "the database '" + dbPath_ + "' may be half-changed: the rollback journal '" + journalPath_ +
-                "' of an interrupted change " + why +
-                ", so the change can neither be undone nor be shown to have been completed. Both files are "
-                "left as they are: restore the database from a backup, or remove the journal by hand to keep "
-                "the database as it is";
-    return v;
+    return refused("the database '" + dbPath_ + "' may be half-changed: the rollback journal '" + journalPath_ +
+                   "' of an interrupted change " + why +
+                   ", so the change can neither be undone nor be shown to have been completed.");
   }
 
   JournalVerdict foreign(const std::string& why) const {
+    return refused("the database '" + dbPath_ + "' has a rollback journal '" + journalPath_ +
+                   "' that no longer matches it (" + why + "): the file was changed after an interrupted change.");
+  }
+
+  // A refusal, with what the technician can do about it.
+  static JournalVerdict refused(const std::string& what) {
     JournalVerdict v;
     v.action = JournalVerdict::Action::Refuse;
-    v.message = "the database '" + dbPath_ + "' has a rollback journal '" + journalPath_ +
-                "' that no longer matches it (" + why +
-                "): the file was changed after an interrupted change. Both files are left as they are: "
-                "restore the database from a backup, or remove the journal by hand to keep the database as it is";
+    v.message = what +
+                " Both files are left as they are: restore the database from a backup, or remove the journal by "
+                "hand to keep the database as it is";
     return v;
   }
 

@@ -90,17 +90,11 @@ void RowValues::requireAll(const std::vector<Column>& columns) {
 }
 
 std::vector<RawValue> decodeRow(std::span<const std::uint8_t> row, const std::vector<Column>& columns) {
-  std::vector<RawValue> out;
-  decodeRow(row, columns, out);
-  return out;
-}
-
-void decodeRow(std::span<const std::uint8_t> row, const std::vector<Column>& columns,
-               std::vector<RawValue>& out) {
   RowValues values(row);
-  out.resize(columns.size());
-  RawValue* next = out.data();
-  for (const Column& c : columns) *next++ = values.value(c);
+  std::vector<RawValue> out;
+  out.reserve(columns.size());
+  for (const Column& c : columns) out.push_back(values.value(c));
+  return out;
 }
 
 }  // namespace engine

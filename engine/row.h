@@ -61,8 +61,5 @@ class RowValues {
 // Error.
 std::vector<RawValue> decodeRow(std::span<const std::uint8_t> row,
                                 const std::vector<Column>& columns);
-// The same into out (its room kept), for a reader of many rows.
-void decodeRow(std::span<const std::uint8_t> row, const std::vector<Column>& columns,
-               std::vector<RawValue>& out);
 
 }  // namespace engine

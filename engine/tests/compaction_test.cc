@@ -165,6 +165,56 @@ TEST(Compaction, EveryFixtureKeepsItsContentAndPassesTheCheck) {
   }
 }
 
+// Pages written out of order land in their places, in few writes: one page
+// kept open past kHeld others (they go out without it), one handed out and
+// never written (zeros), the pages before the numbered ones on their own.
+TEST(Compaction, ThePageSinkPutsEveryPageInItsPlaceInRuns) {
+  TempDir dir;
+  const std::string path = dir.path("pages.bin");
+  struct CountingFile final : FileWrapper {
+    using FileWrapper::FileWrapper;
+    int writes = 0;
+    void write(std::uint64_t offset, std::span<const std::uint8_t> data) override {
+      ++writes;
+      FileWrapper::write(offset, data);
+    }
+  };
+  const auto pageOf = [](std::uint32_t n) {
+    Page p{};
+    for (std::size_t i = 0; i < kPageSize; i += 512) p[i] = static_cast<std::uint8_t>(n + i / 512 + 1);
+    return p;
+  };
+  constexpr std::uint32_t kLast = 3 + 3000;
+  int writes = 0;
+  {
+    CountingFile file(Env::system().open(path, OpenMode::CreateNew));
+    PageSink sink(file, 3);
+    const std::uint32_t open = sink.reserve();  // 3, written last
+    for (std::uint32_t n = 4; n < kLast; ++n) {
+      ASSERT_EQ(sink.reserve(), n);
+      sink.write(n, pageOf(n));
+    }
+    EXPECT_THROW(sink.write(kLast - 1, pageOf(kLast - 1)), Error);  // still held: written twice
+    EXPECT_THROW(sink.write(kLast, pageOf(kLast)), Error);          // not handed out
+    ASSERT_EQ(sink.reserve(), kLast);                               // never written
+    sink.write(open, pageOf(open));
+    sink.write(0, pageOf(0));
+    sink.write(1, pageOf(1));
+    sink.finish();
+    EXPECT_EQ(sink.pageCount(), kLast + 1);
+    writes = file.writes;
+  }
+  EXPECT_LE(writes, 3 + 2 * static_cast<int>(kLast / PageSink::kRun) + 2);
+  const auto bytes = fileBytes(path);
+  ASSERT_EQ(bytes.size(), std::size_t{kLast + 1} * kPageSize);
+  for (std::uint32_t n = 0; n <= kLast; ++n) {
+    if (n == 2) continue;  // never handed out
+    const Page want = n == kLast ? Page{} : pageOf(n);
+    ASSERT_TRUE(std::equal(want.begin(), want.end(), bytes.begin() + static_cast<std::ptrdiff_t>(std::size_t{n} * kPageSize)))
+        << "page " << n;
+  }
+}
+
 // The bulk loader alone, over enough entries for three levels: one root,
 // each level one chain of pages in order, each node entry its child's last
 // entry with the last child as the tail, the leaves holding every entry and

@@ -99,22 +99,35 @@ TEST(RowTest, RowsWithoutVariablePart) {
   EXPECT_TRUE(v[1].boolean);
 }
 
+// decodeRow and RowValues::requireAll (the integrity check's one pass over
+// a row) refuse the same rows.
 TEST(RowTest, ValuesOutsideTheRowAreRefused) {
   std::vector<Column> cols{fixed(0, kTypeLong, 0), variable(1, 0), variable(2, 1)};
+  const auto refused = [](std::span<const std::uint8_t> r, const std::vector<Column>& c) {
+    EXPECT_THROW(decodeRow(r, c), Error);
+    EXPECT_THROW(RowValues(r).requireAll(c), Error);
+  };
   auto row = sampleRow();
-  EXPECT_THROW(decodeRow(std::span(row).first(1), cols), Error);
+  EXPECT_NO_THROW(RowValues(row).requireAll(cols));
+  refused(std::span(row).first(1), cols);
   auto bad = row;
   bad[12] = 0x40;  // variable 0 starts beyond the end offset
-  EXPECT_THROW(decodeRow(bad, cols), Error);
+  refused(bad, cols);
+  // The same offset under a null column harms no value.
+  bad.back() = 0b00000101;
+  EXPECT_NO_THROW(decodeRow(bad, cols));
+  EXPECT_NO_THROW(RowValues(bad).requireAll(cols));
+  bad = row;
+  bad[8] = 0x40;  // the end offset beyond the variable table
+  refused(bad, cols);
   bad = row;
   bad[14] = 0xFF;  // 255 variables do not fit
-  EXPECT_THROW(decodeRow(bad, cols), Error);
+  refused(bad, cols);
   bad = row;
   bad[0] = 0xFF;  // a null mask larger than the row
   bad[1] = 0xFF;
-  EXPECT_THROW(decodeRow(bad, cols), Error);
-  std::vector<Column> far{fixed(0, kTypeCurrency, 3000)};
-  EXPECT_THROW(decodeRow(row, far), Error);
+  refused(bad, cols);
+  refused(row, {fixed(0, kTypeCurrency, 3000)});
 }
 
 std::vector<std::vector<std::string>> textRows(const std::string& fixture,
