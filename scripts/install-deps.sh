@@ -10,26 +10,55 @@ packages=(
   mdbtools
   xvfb xdotool x11-utils jq
   xz-utils  # the fuzz corpora (scripts/fuzz.sh)
-  # The Windows build (scripts/build-windows.sh) and its tests under 32-bit Wine.
+)
+# The Windows build (scripts/build-windows.sh) and its tests under 32-bit Wine.
+windows_packages=(
   g++-mingw-w64-i686-posix binutils-mingw-w64-i686 libz-mingw-w64-dev googletest wine wine32:i386
 )
 # Node.js and npm run the npm reader; take Debian's only when none is there.
 command -v npm >/dev/null 2>&1 || packages+=(nodejs npm)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing+=("$p")
-done
-if ((${#missing[@]})); then
+missing_of() {
+  local p
+  for p in "$@"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || echo "$p"
+  done
+}
+mapfile -t missing < <(missing_of "${packages[@]}")
+mapfile -t missing_windows < <(missing_of "${windows_packages[@]}")
+windows_failed=0
+if ((${#missing[@]} + ${#missing_windows[@]})); then
   SUDO=""; [ "$(id -u)" -eq 0 ] || SUDO="sudo"
   # wine32 is an i386 package.
   if ! dpkg --print-foreign-architectures | grep -qx i386; then
     $SUDO dpkg --add-architecture i386
   fi
-  $SUDO apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${missing[@]}"
+  # A mirror in the middle of a sync fails one index or another for a while:
+  # try again, then go on with what was fetched; the install itself says
+  # clearly if a package is still out of reach.
+  for attempt in 1 2 3; do
+    $SUDO apt-get update -qq && break
+    if [ "$attempt" -eq 3 ]; then
+      echo "install-deps: apt-get update failed three times; installing from the indexes it has" >&2
+    else
+      sleep 15
+    fi
+  done
+  # The native packages first, so that a 32-bit package out of reach does not
+  # hold back the Linux build.
+  if ((${#missing[@]})); then
+    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${missing[@]}"
+  fi
+  if ((${#missing_windows[@]})); then
+    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${missing_windows[@]}" || windows_failed=1
+  fi
 fi
 
 # The npm reader used to cross-check the files the engine writes.
 if [ ! -d tools/readers/node_modules/mdb-reader ]; then
   (cd tools/readers && npm ci --no-audit --no-fund --loglevel=error)
+fi
+
+if ((windows_failed)); then
+  echo "install-deps: the Windows build's packages could not be installed (see above)" >&2
+  exit 1
 fi
