@@ -387,6 +387,7 @@ class Checker {
       if (used) usedColumns_.push_back(i);
     }
     rowValues_.assign(d.columns().size(), RawValue{});
+    rowShape_ = RowShape(d.columns());
     for (std::uint32_t p : dataPages) scanDataPage(t, p, rows);
 
     if (rows.liveCount != d.rowCount()) {
@@ -541,7 +542,7 @@ class Checker {
       if (ByteReader(bytes, "row").u16(0) > d.maxColumns())
         throw Error("it counts more columns than the table has");
       RowValues row(bytes);
-      row.requireAll(cols);
+      row.requireAll(cols, rowShape_);
       for (std::size_t i : usedColumns_) values[i] = row.value(cols[i]);
     } catch (const Error& e) {
       problem(id.page, t, rowText(id) + " cannot be read: " + e.what());
@@ -555,8 +556,10 @@ class Checker {
       if (c.isLongValue()) checkLongValue(t, c, values[i].bytes, id);
       if (c.autoIncrement() && c.type == kTypeLong && values[i].bytes.size() == 4) {
         const std::int64_t v = ByteReader(values[i].bytes, "value").i32(0);
-        auto [it, fresh] = rows.highestAutoNumber.emplace(&c, v);
-        if (!fresh) it->second = std::max(it->second, v);
+        if (auto it = rows.highestAutoNumber.find(&c); it != rows.highestAutoNumber.end())
+          it->second = std::max(it->second, v);
+        else
+          rows.highestAutoNumber.emplace(&c, v);
       }
     }
     for (std::size_t k = 0; k < rows.expected.size(); ++k) {
@@ -850,6 +853,7 @@ class Checker {
   std::map<std::uint16_t, std::vector<std::uint32_t>> longValuePages_;
   std::vector<RawValue> rowValues_;      // the values of the row visitRow checks, by column
   std::vector<std::size_t> usedColumns_;  // of the table being checked: the values visitRow takes out
+  RowShape rowShape_;                     // of the table being checked
   IntegrityReport report_;
 };
 

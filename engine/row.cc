@@ -1,5 +1,6 @@
 #include "engine/row.h"
 
+#include <algorithm>
 #include <string>
 
 #include "engine/byte_reader.h"
@@ -22,12 +23,35 @@ RowValues::RowValues(std::span<const std::uint8_t> row) : row_(row) {
 void RowValues::readVarTable() {
   if (varsRead_) return;
   if (maskStart_ < 4) throw Error("row too short for its variable-length part");
-  ByteReader r(row_, "row");
-  varCountPos_ = maskStart_ - 2;
-  varCount_ = r.u16(varCountPos_);
+  if (!locateVarTable()) throw Error("row's variable-length table does not fit the row");
+}
+
+bool RowValues::locateVarTable() {
+  if (varsRead_) return true;
+  if (maskStart_ < 4) return false;
+  const std::size_t countPos = maskStart_ - 2;
+  const std::size_t count = get16(row_, countPos);
   // count offsets plus the end offset, before the count.
-  if (varCountPos_ < 2 * (varCount_ + 1) + 2) throw Error("row's variable-length table does not fit the row");
+  if (countPos < 2 * (count + 1) + 2) return false;
+  varCountPos_ = countPos;
+  varCount_ = count;
   varsRead_ = true;
+  return true;
+}
+
+bool RowValues::varOffsetsRise() const {
+  // locateVarTable has found the whole table inside the row: the offsets
+  // are read without a check each.
+  const std::size_t limit = varCountPos_ - 2 * (varCount_ + 1);
+  const std::uint8_t* entry = row_.data() + varCountPos_;
+  std::size_t previous = 2;
+  for (std::size_t i = 0; i <= varCount_; ++i) {
+    entry -= 2;
+    const std::size_t offset = std::size_t{entry[0]} | std::size_t{entry[1]} << 8;
+    if (offset < previous || offset > limit) return false;
+    previous = offset;
+  }
+  return true;
 }
 
 RawValue RowValues::value(const Column& c) {
@@ -62,7 +86,20 @@ RawValue RowValues::value(const Column& c) {
   return v;
 }
 
-void RowValues::requireAll(const std::vector<Column>& columns) {
+RowShape::RowShape(const std::vector<Column>& columns) {
+  for (const Column& c : columns) {
+    if (c.isBoolean()) continue;
+    if (c.fixedLength())
+      fixedEnd = std::max(fixedEnd, 2 + std::size_t{c.fixedOffset} + fixedValueSize(c));
+    else
+      variable = true;
+  }
+}
+
+void RowValues::requireAll(const std::vector<Column>& columns, const RowShape& shape) {
+  // Most rows hold room for every fixed value and a sound variable table,
+  // whichever values they hold.
+  if (shape.fixedEnd <= maskStart_ && (!shape.variable || (locateVarTable() && varOffsetsRise()))) return;
   bool variable = false;
   for (const Column& c : columns) {
     if (c.isBoolean() || !present(c.number)) continue;
@@ -74,17 +111,8 @@ void RowValues::requireAll(const std::vector<Column>& columns) {
   }
   if (!variable) return;
   readVarTable();
-  // Offsets that rise from 2 to the end offset, within the row, hold every
-  // present value inside it; otherwise value() names the column at fault.
-  const std::size_t limit = varCountPos_ - 2 * (varCount_ + 1);
-  std::size_t previous = 2;
-  bool rising = true;
-  for (std::size_t i = 0; i <= varCount_ && rising; ++i) {
-    const std::size_t offset = get16(row_, varCountPos_ - 2 * (i + 1));
-    rising = offset >= previous && offset <= limit;
-    previous = offset;
-  }
-  if (rising) return;
+  // Otherwise value() names the column at fault.
+  if (varOffsetsRise()) return;
   for (const Column& c : columns)
     if (!c.isBoolean() && !c.fixedLength()) value(c);
 }

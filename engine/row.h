@@ -28,6 +28,15 @@ struct RawValue {
   bool isNull() const { return kind == Kind::Null; }
 };
 
+// What RowValues::requireAll needs to know of a table's columns, worked out
+// once for all its rows.
+struct RowShape {
+  RowShape() = default;
+  explicit RowShape(const std::vector<Column>& columns);
+  std::size_t fixedEnd = 2;  // where the furthest fixed-length value ends
+  bool variable = false;     // whether any column is of variable length
+};
+
 // The values of one row, read column by column as they are asked for: a
 // reader that needs a few columns of many rows decodes no others. The spans
 // point into `row`, which must outlive them. The row's null mask is checked
@@ -40,14 +49,19 @@ class RowValues {
   // An Error when any of the columns' values lies outside the row, as
   // value() would find for one of them; nothing is handed out. Cheaper than
   // asking for every value, for a reader that checks every row but needs
-  // only some of its values.
-  void requireAll(const std::vector<Column>& columns);
+  // only some of its values. `shape` is that of `columns`.
+  void requireAll(const std::vector<Column>& columns, const RowShape& shape);
 
  private:
   bool present(std::uint16_t number) const {
     return number < columnCount_ && (row_[maskStart_ + number / 8] & (1u << (number % 8))) != 0;
   }
   void readVarTable();
+  // Finds the variable-length table; false when it does not fit the row.
+  bool locateVarTable();
+  // Whether the variable-length offsets rise from 2 to the end offset,
+  // within the row: then every present variable value lies inside it.
+  bool varOffsetsRise() const;
   std::span<const std::uint8_t> row_;
   std::size_t columnCount_ = 0;
   std::size_t maskStart_ = 0;

@@ -100,34 +100,44 @@ TEST(RowTest, RowsWithoutVariablePart) {
 }
 
 // decodeRow and RowValues::requireAll (the integrity check's one pass over
-// a row) refuse the same rows.
+// a row, with its shortcut for sound rows) refuse the same rows.
 TEST(RowTest, ValuesOutsideTheRowAreRefused) {
   std::vector<Column> cols{fixed(0, kTypeLong, 0), variable(1, 0), variable(2, 1)};
-  const auto refused = [](std::span<const std::uint8_t> r, const std::vector<Column>& c) {
-    EXPECT_THROW(decodeRow(r, c), Error);
-    EXPECT_THROW(RowValues(r).requireAll(c), Error);
+  const auto agree = [](std::span<const std::uint8_t> r, const std::vector<Column>& c, bool sound) {
+    const RowShape shape(c);
+    if (sound) {
+      EXPECT_NO_THROW(decodeRow(r, c));
+      EXPECT_NO_THROW(RowValues(r).requireAll(c, shape));
+    } else {
+      EXPECT_THROW(decodeRow(r, c), Error);
+      EXPECT_THROW(RowValues(r).requireAll(c, shape), Error);
+    }
   };
   auto row = sampleRow();
-  EXPECT_NO_THROW(RowValues(row).requireAll(cols));
-  refused(std::span(row).first(1), cols);
+  agree(row, cols, true);
+  agree(std::span(row).first(1), cols, false);
   auto bad = row;
   bad[12] = 0x40;  // variable 0 starts beyond the end offset
-  refused(bad, cols);
+  agree(bad, cols, false);
   // The same offset under a null column harms no value.
   bad.back() = 0b00000101;
-  EXPECT_NO_THROW(decodeRow(bad, cols));
-  EXPECT_NO_THROW(RowValues(bad).requireAll(cols));
+  agree(bad, cols, true);
   bad = row;
   bad[8] = 0x40;  // the end offset beyond the variable table
-  refused(bad, cols);
+  agree(bad, cols, false);
   bad = row;
   bad[14] = 0xFF;  // 255 variables do not fit
-  refused(bad, cols);
+  agree(bad, cols, false);
+  bad.back() = 0b00000001;  // ... which matters only while a variable value is present
+  agree(bad, cols, true);
   bad = row;
   bad[0] = 0xFF;  // a null mask larger than the row
   bad[1] = 0xFF;
-  refused(bad, cols);
-  refused(row, {fixed(0, kTypeCurrency, 3000)});
+  agree(bad, cols, false);
+  agree(row, {fixed(0, kTypeCurrency, 3000)}, false);
+  // A fixed column beyond the row harms no row that holds it null.
+  row.back() = 0b00000110;
+  agree(row, {fixed(0, kTypeCurrency, 3000), variable(1, 0), variable(2, 1)}, true);
 }
 
 std::vector<std::vector<std::string>> textRows(const std::string& fixture,
