@@ -19,15 +19,12 @@ std::uint64_t ReadAheadFile::size() {
 
 bool ReadAheadFile::fill(Window& w, std::uint64_t offset, std::size_t needed) {
   const std::uint64_t total = size();
-  if (offset >= total || total - offset < needed) return false;
+  if (offset >= total || total - offset < needed || needed > kMaxWindow) return false;
   const std::size_t length = static_cast<std::size_t>(std::min<std::uint64_t>(std::max(w.next, needed), total - offset));
-  w.bytes.resize(length);
-  try {
-    file_->read(offset, w.bytes);
-  } catch (...) {
-    w.bytes.clear();
-    throw;
-  }
+  if (!w.buffer) w.buffer = std::make_unique_for_overwrite<std::uint8_t[]>(kMaxWindow);
+  w.length = 0;
+  file_->read(offset, std::span(w.buffer.get(), length));
+  w.length = length;
   w.start = offset;
   w.next = std::min(kMaxWindow, w.next * 2);
   return true;
@@ -37,10 +34,10 @@ void ReadAheadFile::read(std::uint64_t offset, std::span<std::uint8_t> out) {
   const std::uint64_t end = offset + out.size();
   Window* serving = nullptr;
   for (Window& w : windows_)
-    if (!w.bytes.empty() && offset >= w.start && end <= w.end()) serving = &w;
+    if (w.length != 0 && offset >= w.start && end <= w.end()) serving = &w;
   if (serving == nullptr) {
     for (Window& w : windows_)
-      if (!w.bytes.empty() && offset >= w.end() && offset - w.end() <= kNear && fill(w, offset, out.size())) {
+      if (w.length != 0 && offset >= w.end() && offset - w.end() <= kNear && fill(w, offset, out.size())) {
         serving = &w;
         break;
       }
@@ -65,7 +62,7 @@ void ReadAheadFile::read(std::uint64_t offset, std::span<std::uint8_t> out) {
     return;
   }
   serving->used = ++clock_;
-  std::memcpy(out.data(), serving->bytes.data() + (offset - serving->start), out.size());
+  std::memcpy(out.data(), serving->buffer.get() + (offset - serving->start), out.size());
 }
 
 void ReadAheadFile::write(std::uint64_t, std::span<const std::uint8_t>) {

@@ -43,14 +43,18 @@ class ReadAheadFile final : public File {
 
  private:
   struct Window {
-    std::vector<std::uint8_t> bytes;  // empty: unused
+    // kMaxWindow bytes, taken when the window is first filled and kept, so
+    // that a growing window is neither copied nor cleared.
+    std::unique_ptr<std::uint8_t[]> buffer;
+    std::size_t length = 0;           // bytes read into it; 0: unused
     std::uint64_t start = 0;
     std::size_t next = kFirstWindow;  // the size it is read at next
     std::uint64_t used = 0;           // when it served last
-    std::uint64_t end() const { return start + bytes.size(); }
+    std::uint64_t end() const { return start + length; }
   };
   // Reads the window afresh at offset; false when the file ends before
-  // `needed` bytes (the caller reads as asked and fails as the file does).
+  // `needed` bytes, or `needed` is more than a window holds (the caller
+  // reads as asked, and fails as the file does).
   bool fill(Window& w, std::uint64_t offset, std::size_t needed);
 
   std::unique_ptr<File> file_;
