@@ -24,10 +24,8 @@
 #include "engine/lock.h"
 #include "engine/long_value.h"
 #include "engine/long_value_writer.h"
-#include "engine/page_cache.h"
 #include "engine/page_sink.h"
 #include "engine/path.h"
-#include "engine/read_ahead_file.h"
 #include "engine/row.h"
 #include "engine/sort_order.h"
 #include "engine/table_definition.h"
@@ -576,20 +574,12 @@ std::uint32_t writeCompacted(PageChannel& source, File& file,
   return sink.pageCount();
 }
 
-// A channel of its own onto a file that nobody writes meanwhile (the source
-// under our lock, the result before it has its name), for one thread's pass
-// over it: read ahead, with a cache of its own (which also keeps the file's
-// length, so that it is not asked of the system at every page). A pass
-// reads most pages once, so the cache is small: its pages' memory is used
-// again and again instead of a new 4 MiB being touched (and faulted in) by
-// each pass.
-std::unique_ptr<PageChannel> readingChannel(Env& env, const std::string& path) {
-  constexpr std::size_t kPassCachePages = 64;
-  return std::make_unique<PageChannel>(env, path, std::make_unique<ReadAheadFile>(env.open(path, OpenMode::ReadOnly)),
-                                       true, std::make_shared<PageCache>(kPassCachePages));
+// The source is checked beside the copy, on one thread, so as not to slow the
+// copy down; the result, once written, with a second thread's help.
+IntegrityReport checkFile(Env& env, const std::string& path, bool helped) {
+  return checkIntegrity(*PageChannel::forOnePass(env, path),
+                        helped ? CheckHelp::onePassChannels(env, path) : CheckHelp{});
 }
-
-IntegrityReport checkFile(Env& env, const std::string& path) { return checkIntegrity(*readingChannel(env, path)); }
 
 }  // namespace
 
@@ -620,7 +610,7 @@ CompactionResult compactDatabase(Env& env, const std::string& source, const std:
   // that fails on a damaged source reports the check's finding, which names
   // the damage.
   std::future<IntegrityReport> sourceCheck =
-      std::async(std::launch::async, [&env, &source] { return checkFile(env, source); });
+      std::async(std::launch::async, [&env, &source] { return checkFile(env, source, false); });
   const auto requireSoundSource = [&sourceCheck] {
     if (!sourceCheck.valid()) return;
     const IntegrityReport report = sourceCheck.get();
@@ -635,7 +625,7 @@ CompactionResult compactDatabase(Env& env, const std::string& source, const std:
     env.remove(temp);
     std::unique_ptr<File> file = env.open(temp, OpenMode::CreateNew);
     try {
-      result.targetPages = writeCompacted(*readingChannel(env, source), *file, progress);
+      result.targetPages = writeCompacted(*PageChannel::forOnePass(env, source), *file, progress);
     } catch (...) {
       requireSoundSource();
       throw;
@@ -648,7 +638,7 @@ CompactionResult compactDatabase(Env& env, const std::string& source, const std:
     {
       std::future<void> flushed = std::async(std::launch::async, [&file] { file->sync(); });
       try {
-        report = checkFile(env, temp);
+        report = checkFile(env, temp, true);
       } catch (...) {
         requireSoundSource();
         throw;

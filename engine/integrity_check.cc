@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <bitset>
+#include <future>
 #include <map>
 #include <set>
+#include <thread>
 #include <unordered_map>
 #include <utility>
 
@@ -100,7 +102,8 @@ struct RowOrder {
 
 class Checker {
  public:
-  explicit Checker(PageChannel& channel) : channel_(channel), source_(pageSourceOf(channel)) {}
+  Checker(PageChannel& channel, CheckHelp help)
+      : channel_(channel), source_(pageSourceOf(channel)), help_(std::move(help)) {}
 
   IntegrityReport run() {
     pageCount_ = channel_.pageCount();
@@ -388,7 +391,7 @@ class Checker {
     }
     rowValues_.assign(d.columns().size(), RawValue{});
     rowShape_ = RowShape(d.columns());
-    for (std::uint32_t p : dataPages) scanDataPage(t, p, rows);
+    scanDataPages(t, dataPages, rows);
 
     if (rows.liveCount != d.rowCount()) {
       if (isSystemTable(t))
@@ -474,6 +477,157 @@ class Checker {
     if (freeField != lowest - headerEnd)
       problem(number, t, "the free-space field says " + std::to_string(freeField) +
                              " bytes, the page has " + std::to_string(lowest - headerEnd));
+  }
+
+  // --- data pages screened on a second thread ---
+  //
+  // With help (CheckHelp), a large table's later data pages are read on a second
+  // thread while this one checks the earlier ones. That thread only
+  // screens: a page whose rows all hold plainly (bounds, free space, every
+  // value inside its row, long values kept inline, index keys; no overflow
+  // row) comes back as what its rows add to the table's tallies, which
+  // raise no problem; any other page comes back unscreened and is checked
+  // here as usual, in its place. So the problems found, and their order,
+  // are those of a check on one thread.
+
+  struct ScreenedPage {
+    bool clean = false;
+    std::uint64_t live = 0;
+    std::vector<RowId> liveRows;                     // kept for a table with indexes
+    std::vector<std::vector<IndexEntry>> entries;    // by real index, for those computable
+    std::vector<std::pair<const Column*, std::int64_t>> highest;  // auto numbers
+  };
+
+  // What the screening thread needs of the table; nothing of the Checker's
+  // own state is touched from it.
+  struct PageScreen {
+    const TableDefinition* table = nullptr;
+    std::vector<std::size_t> usedColumns;
+    RowShape shape;
+    std::vector<bool> computable;  // by real index, as the check began the table
+    SortOrder databaseOrder;
+
+    ScreenedPage screen(PageChannel& channel, std::uint32_t number, std::vector<RawValue>& values) const {
+      ScreenedPage out;
+      out.entries.resize(computable.size());
+      const std::shared_ptr<const Page> shared = channel.pageView(number);
+      const Page& page = *shared;
+      const ByteReader r(page, "data page");
+      const std::uint16_t count = r.u16(DataPage::kRowCountOffset);
+      const std::size_t headerEnd = DataPage::kFirstRowPointer + 2 * std::size_t{count};
+      if (headerEnd > kPageSize) return {};
+      std::size_t lowest = kPageSize;
+      for (std::uint16_t i = 0; i < count; ++i) {
+        const std::uint16_t raw = r.u16(DataPage::kFirstRowPointer + 2 * std::size_t{i});
+        const std::size_t start = raw & DataPage::kOffsetMask;
+        const std::size_t end =
+            i == 0 ? kPageSize
+                   : r.u16(DataPage::kFirstRowPointer + 2 * std::size_t{i - 1u}) & DataPage::kOffsetMask;
+        const bool deleted = (raw & DataPage::kDeletedFlag) != 0;
+        if (start < headerEnd || start > end || end > kPageSize) {
+          if (!deleted) return {};
+          continue;
+        }
+        lowest = std::min(lowest, start);
+        if (deleted) continue;
+        if ((raw & DataPage::kOverflowFlag) != 0) return {};
+        if (!screenRow(RowId{number, i}, std::span<const std::uint8_t>(page).subspan(start, end - start), out,
+                       values))
+          return {};
+      }
+      if (r.u16(kFreeSpaceOffset) != lowest - headerEnd) return {};
+      out.clean = true;
+      return out;
+    }
+
+    // visitRow's checks of one row, without their effects: false where
+    // visitRow would find a problem or has more to follow.
+    bool screenRow(RowId id, std::span<const std::uint8_t> bytes, ScreenedPage& out,
+                   std::vector<RawValue>& values) const {
+      const TableDefinition& d = *table;
+      const auto& cols = d.columns();
+      try {
+        if (ByteReader(bytes, "row").u16(0) > d.maxColumns()) return false;
+        RowValues row(bytes);
+        row.requireAll(cols, shape);
+        for (std::size_t i : usedColumns) values[i] = row.value(cols[i]);
+        for (std::size_t i : usedColumns) {
+          const Column& c = cols[i];
+          if (values[i].kind != RawValue::Kind::Bytes) continue;
+          if (c.isLongValue()) {
+            const LongValueHeader h = parseLongValueHeader(values[i].bytes);
+            if (h.flags != kLongValueInline || h.length != values[i].bytes.size() - kLongValueHeaderSize)
+              return false;
+          }
+          if (c.autoIncrement() && c.type == kTypeLong && values[i].bytes.size() == 4) {
+            const std::int64_t v = ByteReader(values[i].bytes, "value").i32(0);
+            auto it = std::find_if(out.highest.begin(), out.highest.end(),
+                                   [&](const auto& h) { return h.first == &c; });
+            if (it == out.highest.end())
+              out.highest.emplace_back(&c, v);
+            else
+              it->second = std::max(it->second, v);
+          }
+        }
+        for (std::size_t k = 0; k < computable.size(); ++k)
+          if (computable[k]) out.entries[k].push_back(indexEntryOf(d, k, values, id, databaseOrder));
+      } catch (const Error&) {
+        return false;
+      }
+      ++out.live;
+      if (!d.realIndexes().empty()) out.liveRows.push_back(id);
+      return true;
+    }
+  };
+
+  // The table's data pages, in order, the later ones screened on a second
+  // thread when there is help and the table is large enough for it.
+  void scanDataPages(int t, const std::vector<std::uint32_t>& dataPages, TableRows& rows) {
+    const bool helped = help_.opener && dataPages.size() >= std::max<std::size_t>(help_.fromTablePages, 2);
+    const std::size_t split = helped ? dataPages.size() / 2 : dataPages.size();
+    std::future<std::vector<ScreenedPage>> screened;
+    if (split < dataPages.size()) {
+      PageScreen screen{&*tables_[t].definition, usedColumns_, rowShape_, {}, databaseOrder_};
+      for (const ExpectedEntries& x : rows.expected) screen.computable.push_back(x.computable);
+      std::vector<std::uint32_t> later(dataPages.begin() + static_cast<std::ptrdiff_t>(split), dataPages.end());
+      screened = std::async(std::launch::async, [this, screen = std::move(screen), later = std::move(later)] {
+        // Pages it cannot screen (its channel failing too) are left out: they
+        // are checked here, where any failure is this check's own.
+        std::vector<ScreenedPage> out;
+        try {
+          const std::unique_ptr<PageChannel> channel = help_.opener();
+          std::vector<RawValue> values(screen.table->columns().size());
+          for (std::uint32_t p : later) out.push_back(screen.screen(*channel, p, values));
+        } catch (...) {
+        }
+        return out;
+      });
+    }
+    for (std::size_t i = 0; i < split; ++i) scanDataPage(t, dataPages[i], rows);
+    if (!screened.valid()) return;
+    std::vector<ScreenedPage> pages = screened.get();
+    for (std::size_t i = split; i < dataPages.size(); ++i) {
+      if (i - split < pages.size() && pages[i - split].clean)
+        absorb(pages[i - split], rows);
+      else
+        scanDataPage(t, dataPages[i], rows);
+    }
+  }
+
+  // What a screened page's rows add to the table's tallies.
+  static void absorb(ScreenedPage& page, TableRows& rows) {
+    rows.liveCount += page.live;
+    rows.live.insert(rows.live.end(), page.liveRows.begin(), page.liveRows.end());
+    for (const auto& [column, v] : page.highest) {
+      if (auto it = rows.highestAutoNumber.find(column); it != rows.highestAutoNumber.end())
+        it->second = std::max(it->second, v);
+      else
+        rows.highestAutoNumber.emplace(column, v);
+    }
+    // An index given up on meanwhile takes no more entries.
+    for (std::size_t k = 0; k < rows.expected.size(); ++k)
+      if (rows.expected[k].computable)
+        std::move(page.entries[k].begin(), page.entries[k].end(), std::back_inserter(rows.expected[k].entries));
   }
 
   // The data of an overflow row; each row it leads to lies on a data page of
@@ -825,6 +979,7 @@ class Checker {
 
   PageChannel& channel_;
   PageSource source_;
+  CheckHelp help_;  // its opener may be empty: everything on this thread
   std::uint32_t pageCount_ = 0;
   std::vector<PageInfo> pages_;
   std::vector<Claim> claims_;
@@ -859,7 +1014,14 @@ class Checker {
 
 }  // namespace
 
-IntegrityReport checkIntegrity(PageChannel& channel) { return Checker(channel).run(); }
+IntegrityReport checkIntegrity(PageChannel& channel, const CheckHelp& help) { return Checker(channel, help).run(); }
+
+CheckHelp CheckHelp::onePassChannels(Env& env, const std::string& path) {
+  CheckHelp help;
+  if (std::thread::hardware_concurrency() > 1)
+    help.opener = [&env, path] { return PageChannel::forOnePass(env, path); };
+  return help;
+}
 
 IntegrityReport checkDatabaseFile(Env& env, const std::string& path, std::string_view password) {
   if (!env.exists(path)) throw Error("the database '" + path + "' does not exist");
@@ -873,7 +1035,7 @@ IntegrityReport checkDatabaseFile(Env& env, const std::string& path, std::string
                 "'), left by an interrupted change; it is checked once the engine has settled that "
                 "change (karvelta-jet recover, or any open for writing)");
   JetDatabase db(env, path, true, password);
-  return checkIntegrity(db.channel());
+  return checkIntegrity(db.channel(), CheckHelp::onePassChannels(env, path));
 }
 
 std::string formatProblem(const IntegrityProblem& problem) {

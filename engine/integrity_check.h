@@ -31,6 +31,8 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -74,9 +76,25 @@ struct IntegrityReport {
   static constexpr std::size_t kMaxListedProblems = 1000;
 };
 
+// A second thread's help with a check: a large table's later data pages are
+// screened on it, through a channel of its own, while the check's own
+// thread checks the earlier ones. The report is the same, problem for
+// problem and in the same order.
+struct CheckHelp {
+  // Opens another read-only channel onto the file being checked; empty: no
+  // help.
+  std::function<std::unique_ptr<PageChannel>()> opener;
+  // Tables with fewer data pages are checked on one thread.
+  std::size_t fromTablePages = 64;
+
+  // Help through PageChannel::forOnePass channels onto the file at path,
+  // when the machine runs more than one thread at a time; none otherwise.
+  static CheckHelp onePassChannels(Env& env, const std::string& path);
+};
+
 // Checks the database behind an open channel (the header is the opener's
 // business). Error only when the channel fails to read.
-IntegrityReport checkIntegrity(PageChannel& channel);
+IntegrityReport checkIntegrity(PageChannel& channel, const CheckHelp& help = {});
 
 // Opens the file read-only and checks it. Refused with an Error: a missing
 // file, a file that is not an unencrypted Jet 4 database or whose password

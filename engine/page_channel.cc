@@ -13,6 +13,7 @@
 #include "engine/page_cache.h"
 #include "engine/little_endian.h"
 #include "engine/path.h"
+#include "engine/read_ahead_file.h"
 #include "engine/rollback_journal.h"
 
 namespace engine {
@@ -104,6 +105,12 @@ PageChannel::PageChannel(Env& env, std::string path, std::unique_ptr<File> file,
 }
 
 PageChannel::~PageChannel() = default;
+
+std::unique_ptr<PageChannel> PageChannel::forOnePass(Env& env, const std::string& path) {
+  constexpr std::size_t kPassCachePages = 64;
+  return std::make_unique<PageChannel>(env, path, std::make_unique<ReadAheadFile>(env.open(path, OpenMode::ReadOnly)),
+                                       true, std::make_shared<PageCache>(kPassCachePages));
+}
 
 std::string PageChannel::journalPath(const std::string& dbPath) { return dbPath + "-journal"; }
 

@@ -86,6 +86,15 @@ class PageChannel {
   PageChannel(const PageChannel&) = delete;
   PageChannel& operator=(const PageChannel&) = delete;
 
+  // A read-only channel of its own onto a file that nobody writes meanwhile
+  // (a database under our lock, a compacted file before it has its name),
+  // for one thread's pass over it: read ahead, with a cache of its own,
+  // which also keeps the file's length, so that it is not asked of the
+  // system at every page. A pass reads most pages once, so the cache is
+  // small: its pages' memory is used again and again instead of a new 4 MiB
+  // being touched (and faulted in) by each pass.
+  static std::unique_ptr<PageChannel> forOnePass(Env& env, const std::string& path);
+
   const std::string& path() const { return path_; }
   bool readOnly() const { return readOnly_; }
   Env& env() { return env_; }

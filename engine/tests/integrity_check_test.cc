@@ -402,6 +402,96 @@ TEST(IntegrityCheck, DamagedBytesGiveProblemsOrAnError) {
   }
 }
 
+// A second thread's screening changes nothing of a report: on copies of
+// fixtures with many data pages and with indexes over several pages, sound
+// and damaged, a check helped on every table of two data pages or more
+// reports what a check on one thread reports, in the same order.
+TEST(IntegrityCheck, HelpFromASecondThreadChangesNothingOfTheReport) {
+  const auto describe = [](const IntegrityReport& r) {
+    std::string out = lines(r) + "unlisted " + std::to_string(r.unlisted) + "\n";
+    for (const CountDrift& d : r.drifts)
+      out += d.table + " " + d.count + " " + std::to_string(d.stored) + "/" + std::to_string(d.actual) + "\n";
+    for (const std::string& n : r.notVerified) out += n + "\n";
+    return out;
+  };
+  const auto report = [&describe](const std::string& path, const std::string& password, bool helped) {
+    try {
+      JetDatabase db(Env::system(), path, true, password);
+      CheckHelp help;
+      if (helped) {
+        help.opener = [&path] { return PageChannel::forOnePass(Env::system(), path); };
+        help.fromTablePages = 2;
+      }
+      return describe(checkIntegrity(db.channel(), help));
+    } catch (const Error& e) {
+      return std::string("error: ") + e.what();
+    }
+  };
+  std::mt19937 random(20261209);
+  struct Case {
+    const char* fixture;
+    std::string password;
+    int rounds;
+  };
+  for (const Case& c : {Case{"sales-large.mdb", kSalesPassword, 25}, Case{"compIndexTestV2000.mdb", "", 120},
+                        Case{"sales-small.mdb", kSalesPassword, 120}}) {
+    TempDir dir;
+    const std::string path = dir.copy(c.fixture);
+    const std::vector<std::uint8_t> bytes = fileBytes(path);
+    int unsound = 0;
+    for (int round = 0; round < c.rounds; ++round) {
+      std::vector<std::uint8_t> damaged = bytes;
+      for (int k = 0; k < (round == 0 ? 0 : 1 + round % 4); ++k)
+        damaged[kPageSize + random() % (damaged.size() - kPageSize)] = static_cast<std::uint8_t>(random());
+      writeBytes(path, damaged);
+      const std::string alone = report(path, c.password, false);
+      EXPECT_EQ(report(path, c.password, true), alone) << c.fixture << ", round " << round;
+      if (round == 0) {
+        EXPECT_TRUE(lines(checkIntegrity(*PageChannel::forOnePass(Env::system(), path))).empty());
+      }
+      if (alone.find("page ") != std::string::npos) ++unsound;
+    }
+    // Enough of the damage is found for the comparison to mean something.
+    EXPECT_GT(unsound, c.rounds / 5) << c.fixture;
+  }
+
+  // Damage of each kind the screening must leave to the check, on the pages
+  // the second thread screens, and with it damage on a page before them.
+  std::vector<std::uint32_t> data;
+  std::uint32_t definitionPage = 0;
+  {
+    Damaged large("sales-large.mdb");
+    const TableDefinition satislar = large.definition("satislar");
+    definitionPage = satislar.page();
+    const UsageMap owned = UsageMap::read(*PageChannel::forOnePass(Env::system(), large.path()), satislar.ownedPages());
+    for (std::uint32_t p : owned.pages())
+      if (large.page(p)[0] == 0x01 && get32(large.page(p), 4) == definitionPage) data.push_back(p);
+  }
+  ASSERT_GT(data.size(), 100u);
+  const std::uint32_t early = data[data.size() / 10], late = data[data.size() * 3 / 4];
+  const std::vector<std::function<void(Damaged&)>> harms = {
+      [&](Damaged& d) { d.page(late)[2] ^= 0x01; },              // the free-space field
+      [&](Damaged& d) { d.row(late, 3)[0] = 0xFF; },              // a row counting too many columns
+      [&](Damaged& d) { d.page(late)[14 + 2 * 3 + 1] |= 0x40; },  // a row flagged as moved
+      [&](Damaged& d) { d.page(late)[14 + 2 * 3 + 1] |= 0x1F; },  // a row outside its page
+      [&](Damaged& d) { d.row(late, 5)[d.row(late, 5).size() - 4] = 0xF0; },  // a variable offset
+      [&](Damaged& d) { put32(d.row(late, 4), 2, 0x7FFFFFFF); },  // an auto number above the counter
+      [&](Damaged& d) {
+        d.page(early)[2] ^= 0x01;
+        d.row(late, 2)[0] = 0xFF;
+      },
+  };
+  for (std::size_t i = 0; i < harms.size(); ++i) {
+    Damaged d("sales-large.mdb");
+    harms[i](d);
+    const std::string checked = describe(d.check());
+    const std::string alone = report(d.path(), kSalesPassword, false);
+    EXPECT_NE(alone.find("page "), std::string::npos) << "harm " << i << " is not found";
+    EXPECT_EQ(checked, alone) << "harm " << i;
+    EXPECT_EQ(report(d.path(), kSalesPassword, true), alone) << "harm " << i;
+  }
+}
+
 TEST(IntegrityCheck, OnlyReads) {
   TempDir dir;
   const std::string path = dir.copy("sales-small.mdb");
