@@ -441,6 +441,26 @@ class Checker {
     std::set<std::pair<std::uint32_t, std::uint16_t>> overflowTargets;
   };
 
+  // Row i of a data page as its pointer says, within a page whose pointers
+  // end at headerEnd.
+  struct RowSlot {
+    std::size_t start = 0, end = 0;
+    bool deleted = false, overflow = false;
+    bool bounded = false;  // within the page, after the pointers
+
+    static RowSlot of(const ByteReader& r, std::uint16_t i, std::size_t headerEnd) {
+      const std::uint16_t raw = r.u16(DataPage::kFirstRowPointer + 2 * std::size_t{i});
+      RowSlot s;
+      s.start = raw & DataPage::kOffsetMask;
+      s.end = i == 0 ? kPageSize
+                     : r.u16(DataPage::kFirstRowPointer + 2 * std::size_t{i - 1u}) & DataPage::kOffsetMask;
+      s.deleted = (raw & DataPage::kDeletedFlag) != 0;
+      s.overflow = (raw & DataPage::kOverflowFlag) != 0;
+      s.bounded = s.start >= headerEnd && s.start <= s.end && s.end <= kPageSize;
+      return s;
+    }
+  };
+
   void scanDataPage(int t, std::uint32_t number, TableRows& rows) {
     const std::shared_ptr<const Page> shared = channel_.pageView(number);
     const Page& page = *shared;
@@ -453,20 +473,16 @@ class Checker {
     }
     std::size_t lowest = kPageSize;
     for (std::uint16_t i = 0; i < count; ++i) {
-      const std::uint16_t raw = r.u16(DataPage::kFirstRowPointer + 2 * std::size_t{i});
-      const std::size_t start = raw & DataPage::kOffsetMask;
-      const std::size_t end =
-          i == 0 ? kPageSize
-                 : r.u16(DataPage::kFirstRowPointer + 2 * std::size_t{i - 1u}) & DataPage::kOffsetMask;
-      const bool deleted = (raw & DataPage::kDeletedFlag) != 0;
-      if (start < headerEnd || start > end || end > kPageSize) {
-        if (!deleted) problem(number, t, "row " + std::to_string(i) + " has bad bounds");
+      const RowSlot slot = RowSlot::of(r, i, headerEnd);
+      if (!slot.bounded) {
+        if (!slot.deleted) problem(number, t, "row " + std::to_string(i) + " has bad bounds");
         continue;
       }
-      lowest = std::min(lowest, start);
-      if (deleted) continue;
+      lowest = std::min(lowest, slot.start);
+      if (slot.deleted) continue;
       const RowId id{number, i};
-      if ((raw & DataPage::kOverflowFlag) == 0) {
+      const std::size_t start = slot.start, end = slot.end;
+      if (!slot.overflow) {
         visitRow(t, id, std::span<const std::uint8_t>(page).subspan(start, end - start), rows);
         continue;
       }
@@ -518,21 +534,16 @@ class Checker {
       if (headerEnd > kPageSize) return {};
       std::size_t lowest = kPageSize;
       for (std::uint16_t i = 0; i < count; ++i) {
-        const std::uint16_t raw = r.u16(DataPage::kFirstRowPointer + 2 * std::size_t{i});
-        const std::size_t start = raw & DataPage::kOffsetMask;
-        const std::size_t end =
-            i == 0 ? kPageSize
-                   : r.u16(DataPage::kFirstRowPointer + 2 * std::size_t{i - 1u}) & DataPage::kOffsetMask;
-        const bool deleted = (raw & DataPage::kDeletedFlag) != 0;
-        if (start < headerEnd || start > end || end > kPageSize) {
-          if (!deleted) return {};
+        const RowSlot slot = RowSlot::of(r, i, headerEnd);
+        if (!slot.bounded) {
+          if (!slot.deleted) return {};
           continue;
         }
-        lowest = std::min(lowest, start);
-        if (deleted) continue;
-        if ((raw & DataPage::kOverflowFlag) != 0) return {};
-        if (!screenRow(RowId{number, i}, std::span<const std::uint8_t>(page).subspan(start, end - start), out,
-                       values))
+        lowest = std::min(lowest, slot.start);
+        if (slot.deleted) continue;
+        if (slot.overflow) return {};
+        if (!screenRow(RowId{number, i},
+                       std::span<const std::uint8_t>(page).subspan(slot.start, slot.end - slot.start), out, values))
           return {};
       }
       if (r.u16(kFreeSpaceOffset) != lowest - headerEnd) return {};
