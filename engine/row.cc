@@ -9,15 +9,13 @@
 
 namespace engine {
 
-RowValues::RowValues(std::span<const std::uint8_t> row) : row_(row) {
-  ByteReader r(row, "row");
-  columnCount_ = r.u16(0);
-  const std::size_t maskSize = (columnCount_ + 7) / 8;
-  if (2 + maskSize > row.size())
-    throw Error("row of " + std::to_string(row.size()) + " bytes cannot hold the null mask of " +
-                std::to_string(columnCount_) + " columns");
-  maskStart_ = row.size() - maskSize;
+void RowValues::refuseHeader() const {
+  ByteReader(row_, "row").u16(0);  // names a row too short for its column count
+  throw Error("row of " + std::to_string(row_.size()) + " bytes cannot hold the null mask of " +
+              std::to_string(columnCount_) + " columns");
 }
+
+void RowValues::refuseFixed(const Column& c) { throw Error("column '" + c.name + "' lies outside its row"); }
 
 // The variable part, read only when a variable value is present.
 void RowValues::readVarTable() {
@@ -54,23 +52,8 @@ bool RowValues::varOffsetsRise() const {
   return true;
 }
 
-RawValue RowValues::value(const Column& c) {
+RawValue RowValues::variableValue(const Column& c) {
   RawValue v;
-  const bool set = present(c.number);
-  if (c.isBoolean()) {
-    v.kind = RawValue::Kind::Boolean;
-    v.boolean = set;
-    return v;
-  }
-  if (!set) return v;
-  if (c.fixedLength()) {
-    const std::size_t size = fixedValueSize(c);
-    const std::size_t start = 2 + std::size_t{c.fixedOffset};
-    if (start + size > maskStart_) throw Error("column '" + c.name + "' lies outside its row");
-    v.kind = RawValue::Kind::Bytes;
-    v.bytes = row_.subspan(start, size);
-    return v;
-  }
   readVarTable();
   if (c.varIndex >= varCount_) return v;  // column added after the row was written
   // readVarTable has found the whole table inside the row.
@@ -106,7 +89,7 @@ void RowValues::requireAll(const std::vector<Column>& columns, const RowShape& s
     if (!c.fixedLength()) {
       variable = true;
     } else if (2 + std::size_t{c.fixedOffset} + fixedValueSize(c) > maskStart_) {
-      throw Error("column '" + c.name + "' lies outside its row");
+      refuseFixed(c);
     }
   }
   if (!variable) return;

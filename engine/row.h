@@ -44,8 +44,25 @@ struct RowShape {
 // for; a value that lies outside the row is an Error.
 class RowValues {
  public:
-  explicit RowValues(std::span<const std::uint8_t> row);
-  RawValue value(const Column& column);
+  // Inline, with the fixed-length values: a reader of every row calls them
+  // for each.
+  explicit RowValues(std::span<const std::uint8_t> row) : row_(row) {
+    if (row.size() < 2) refuseHeader();
+    columnCount_ = std::size_t{row[0]} | std::size_t{row[1]} << 8;
+    const std::size_t maskSize = (columnCount_ + 7) / 8;
+    if (2 + maskSize > row.size()) refuseHeader();
+    maskStart_ = row.size() - maskSize;
+  }
+  RawValue value(const Column& column) {
+    const bool set = present(column.number);
+    if (column.isBoolean()) return RawValue{RawValue::Kind::Boolean, {}, set};
+    if (!set) return RawValue{};
+    if (!column.fixedLength()) return variableValue(column);
+    const std::size_t size = fixedValueSize(column);
+    const std::size_t start = 2 + std::size_t{column.fixedOffset};
+    if (start + size > maskStart_) refuseFixed(column);
+    return RawValue{RawValue::Kind::Bytes, row_.subspan(start, size), false};
+  }
   // An Error when any of the columns' values lies outside the row, as
   // value() would find for one of them; nothing is handed out. Cheaper than
   // asking for every value, for a reader that checks every row but needs
@@ -56,6 +73,9 @@ class RowValues {
   bool present(std::uint16_t number) const {
     return number < columnCount_ && (row_[maskStart_ + number / 8] & (1u << (number % 8))) != 0;
   }
+  [[noreturn]] void refuseHeader() const;
+  [[noreturn]] static void refuseFixed(const Column& column);
+  RawValue variableValue(const Column& column);
   void readVarTable();
   // Finds the variable-length table; false when it does not fit the row.
   bool locateVarTable();
