@@ -22,7 +22,7 @@ std::uint64_t PageCache::put(std::uint32_t n, const Page& page) { return put(n, 
 
 std::uint64_t PageCache::put(std::uint32_t n, std::shared_ptr<const Page> page) {
   std::lock_guard guard(mutex_);
-  if (pages_.size() >= capacity_ && !pages_.contains(n)) {
+  if (pages_.size() >= kCapacity && !pages_.contains(n)) {
     pages_.clear();
     derived_.clear();
   }

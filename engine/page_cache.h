@@ -37,9 +37,6 @@ class PageCache {
  public:
   static constexpr std::size_t kCapacity = 1024;  // 4 MiB of pages
 
-  // At most `capacity` pages are kept.
-  explicit PageCache(std::size_t capacity = kCapacity) : capacity_(capacity) {}
-
   // Copies page n into out when it is cached.
   bool find(std::uint32_t n, Page& out);
   // Page n as cached, shared rather than copied; null when it is not cached.
@@ -80,7 +77,6 @@ class PageCache {
     Sources sources;
     std::shared_ptr<const void> value;
   };
-  std::size_t capacity_;
   std::mutex mutex_;
   std::unordered_map<std::uint32_t, Cached> pages_;
   std::unordered_map<std::string, Derived> derived_;

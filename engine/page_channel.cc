@@ -107,9 +107,8 @@ PageChannel::PageChannel(Env& env, std::string path, std::unique_ptr<File> file,
 PageChannel::~PageChannel() = default;
 
 std::unique_ptr<PageChannel> PageChannel::forOnePass(Env& env, const std::string& path) {
-  constexpr std::size_t kPassCachePages = 64;
   return std::make_unique<PageChannel>(env, path, std::make_unique<ReadAheadFile>(env.open(path, OpenMode::ReadOnly)),
-                                       true, std::make_shared<PageCache>(kPassCachePages));
+                                       true, nullptr);
 }
 
 std::string PageChannel::journalPath(const std::string& dbPath) { return dbPath + "-journal"; }

@@ -88,11 +88,10 @@ class PageChannel {
 
   // A read-only channel of its own onto a file that nobody writes meanwhile
   // (a database under our lock, a compacted file before it has its name),
-  // for one thread's pass over it: read ahead, with a cache of its own,
-  // which also keeps the file's length, so that it is not asked of the
-  // system at every page. A pass reads most pages once, so the cache is
-  // small: its pages' memory is used again and again instead of a new 4 MiB
-  // being touched (and faulted in) by each pass.
+  // for one thread's pass over it: read ahead (ReadAheadFile, which also
+  // keeps the file's length), without a page cache, as a pass reads most
+  // pages once: caching them would cost an allocation and a hash insertion
+  // each, and fresh memory for each pass.
   static std::unique_ptr<PageChannel> forOnePass(Env& env, const std::string& path);
 
   const std::string& path() const { return path_; }
