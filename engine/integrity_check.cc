@@ -1,6 +1,7 @@
 #include "engine/integrity_check.h"
 
 #include <algorithm>
+#include <array>
 #include <bitset>
 #include <future>
 #include <map>
@@ -18,6 +19,7 @@
 #include "engine/index_key.h"
 #include "engine/index_tree.h"
 #include "engine/jet_database.h"
+#include "engine/little_endian.h"
 #include "engine/lock.h"
 #include "engine/long_value.h"
 #include "engine/row.h"
@@ -211,14 +213,20 @@ class Checker {
   void readPageInfo() {
     pages_.resize(pageCount_);
     claims_.resize(pageCount_);
+    // Only each page's first bytes, most pages being read again later (or
+    // never); the rest only of a page that starts with zeros.
+    std::array<std::uint8_t, 8> head{};
+    const auto zero = [](std::uint8_t b) { return b == 0; };
     for (std::uint32_t n = 0; n < pageCount_; ++n) {
-      const std::shared_ptr<const Page> shared = channel_.pageView(n);
-      const Page& p = *shared;
+      channel_.readPageHead(n, head);
       PageInfo& info = pages_[n];
-      info.type = p[0];
-      info.owner = ByteReader(p, "page").u32(kOwnerOffset);
-      info.longValue = p[4] == 'L' && p[5] == 'V' && p[6] == 'A' && p[7] == 'L';
-      info.empty = std::all_of(p.begin(), p.end(), [](std::uint8_t b) { return b == 0; });
+      info.type = head[0];
+      info.owner = get32(head, kOwnerOffset);
+      info.longValue = head[4] == 'L' && head[5] == 'V' && head[6] == 'A' && head[7] == 'L';
+      if (std::all_of(head.begin(), head.end(), zero)) {
+        const std::shared_ptr<const Page> page = channel_.pageView(n);
+        info.empty = std::all_of(page->begin(), page->end(), zero);
+      }
     }
   }
 

@@ -139,6 +139,30 @@ Page PageChannel::readPage(std::uint32_t n) {
   return *pageView(n);
 }
 
+void PageChannel::readPageHead(std::uint32_t n, std::span<std::uint8_t> out) {
+  if (out.size() > kPageSize) throw Error("a page head longer than a page");
+  if (n >= pageCount())
+    throw Error("page " + std::to_string(n) + " lies beyond the end of the file");
+  const Page* known = nullptr;
+  std::shared_ptr<const Page> cached;
+  if (inTransaction_) {
+    auto it = dirty_.find(n);
+    if (it != dirty_.end()) known = &it->second;
+  }
+  if (known == nullptr && cache_) {
+    std::uint64_t version = 0;
+    if ((cached = cache_->view(n, &version))) {
+      record(n, version);
+      known = cached.get();
+    }
+  }
+  if (known != nullptr) {
+    std::memcpy(out.data(), known->data(), out.size());
+    return;
+  }
+  file_->read(std::uint64_t{n} * kPageSize, out);
+}
+
 std::shared_ptr<const Page> PageChannel::pageView(std::uint32_t n) {
   if (n >= pageCount())
     throw Error("page " + std::to_string(n) + " lies beyond the end of the file");

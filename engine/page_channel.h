@@ -111,6 +111,10 @@ class PageChannel {
   // The same page shared rather than copied: the cache's own when it holds
   // it. For reading many rows of a page, or one row of many pages.
   std::shared_ptr<const Page> pageView(std::uint32_t n);
+  // The first out.size() bytes (at most a page) of page n, as readPage has
+  // them, read on their own where no cache holds the page: for a pass over
+  // every page's header that reads most of them again later, or never.
+  void readPageHead(std::uint32_t n, std::span<std::uint8_t> out);
 
   // The value make() decodes from pages it reads through this channel, kept
   // in the cache under key and given out from there to this process's later

@@ -35,6 +35,10 @@ void ReadAheadFile::read(std::uint64_t offset, std::span<std::uint8_t> out) {
   Window* serving = nullptr;
   for (Window& w : windows_)
     if (w.length != 0 && offset >= w.start && end <= w.end()) serving = &w;
+  if (serving == nullptr && out.size() < kSmallRead) {
+    file_->read(offset, out);
+    return;
+  }
   if (serving == nullptr) {
     for (Window& w : windows_)
       if (w.length != 0 && offset >= w.end() && offset - w.end() <= kNear && fill(w, offset, out.size())) {

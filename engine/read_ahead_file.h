@@ -9,8 +9,9 @@
 // that window on and doubles it (up to kMaxWindow), as the system's own
 // read-ahead ramps up. A few streams are followed at once (a table's data
 // pages and the long values they point to advance side by side); the one
-// used least recently gives way to a new one. Reads elsewhere are read as
-// asked. The size is asked of the file once; every write is an Error.
+// used least recently gives way to a new one. Reads elsewhere, and small
+// reads (a page's head) that no window holds, are read as asked. The size is
+// asked of the file once; every write is an Error.
 #pragma once
 
 #include <array>
@@ -32,6 +33,8 @@ class ReadAheadFile final : public File {
   static constexpr std::uint64_t kNear = std::uint64_t{64} << 10;
   static constexpr std::size_t kStreams = 4;
   static constexpr std::size_t kCandidates = 8;
+  // Reads shorter than this start or move no window.
+  static constexpr std::size_t kSmallRead = 512;
 
   explicit ReadAheadFile(std::unique_ptr<File> file);
 

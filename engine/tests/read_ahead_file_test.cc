@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -86,6 +87,25 @@ TEST(ReadAheadFile, ReadsEachStreamInWindowsAndScatteredPagesAsAsked) {
   EXPECT_EQ(calls, order.size());
   EXPECT_EQ(bytes, order.size() * kPageSize);
 
+  // Every page's head in order (a pass over the page types): read as asked,
+  // and no window started for them; a head inside a window comes from it.
+  {
+    std::uint64_t c = 0, b = 0;
+    ReadAheadFile file(std::make_unique<CountingFile>(Env::system().open(path, OpenMode::ReadOnly), c, b));
+    std::array<std::uint8_t, 8> head{};
+    for (std::uint32_t n = 0; n < 100; ++n) {
+      file.read(std::uint64_t{n} * kPageSize, head);
+      ASSERT_EQ(head[3], byteAt(std::uint64_t{n} * kPageSize + 3));
+    }
+    EXPECT_EQ(c, 100u);
+    EXPECT_EQ(b, 800u);
+    Page page{};
+    for (std::uint32_t n = 200; n < 210; ++n) file.read(std::uint64_t{n} * kPageSize, page);
+    const std::uint64_t before = c;
+    file.read(std::uint64_t{212} * kPageSize, head);  // read ahead with page 209
+    EXPECT_EQ(c, before);
+    EXPECT_EQ(head[0], byteAt(std::uint64_t{212} * kPageSize));
+  }
   // The end of the file: the last pages in a window cut to the file, a read
   // past it fails as the file does, and the file is never written.
   std::uint64_t c = 0, b = 0;
