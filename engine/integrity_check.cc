@@ -508,11 +508,13 @@ class Checker {
   // With help (CheckHelp), a large table's later data pages are read on a second
   // thread while this one checks the earlier ones. That thread only
   // screens: a page whose rows all hold plainly (bounds, free space, every
-  // value inside its row, long values kept inline, index keys; no overflow
-  // row) comes back as what its rows add to the table's tallies, which
-  // raise no problem; any other page comes back unscreened and is checked
-  // here as usual, in its place. So the problems found, and their order,
-  // are those of a check on one thread.
+  // value inside its row, long values and the LVAL rows they reach, index
+  // keys; no overflow row) comes back as what its rows add to the table's
+  // tallies and the LVAL rows it uses, which raise no problem unless a row
+  // serves two values or its page another use (checked here, against what
+  // the pages before it used); any other page comes back unscreened and is
+  // checked here as usual, in its place. So the problems found, and their
+  // order, are those of a check on one thread.
 
   struct ScreenedPage {
     bool clean = false;
@@ -520,6 +522,9 @@ class Checker {
     std::vector<RowId> liveRows;                     // kept for a table with indexes
     std::vector<std::vector<IndexEntry>> entries;    // by real index, for those computable
     std::vector<std::pair<const Column*, std::int64_t>> highest;  // auto numbers
+    // The LVAL rows its long values use, in the order the check reaches
+    // them, each once.
+    std::vector<std::pair<std::uint32_t, std::uint8_t>> longValueRows;
   };
 
   // What the screening thread needs of the table; nothing of the Checker's
@@ -530,8 +535,13 @@ class Checker {
     RowShape shape;
     std::vector<bool> computable;  // by real index, as the check began the table
     SortOrder databaseOrder;
+    // The Checker's, which stay as they are while the table's pages are
+    // scanned.
+    const std::vector<PageInfo>* pages = nullptr;
+    const std::map<std::uint16_t, std::vector<std::uint32_t>>* longValuePages = nullptr;
 
-    ScreenedPage screen(PageChannel& channel, std::uint32_t number, std::vector<RawValue>& values) const {
+    ScreenedPage screen(PageChannel& channel, const PageSource& source, std::uint32_t number,
+                        std::vector<RawValue>& values) const {
       ScreenedPage out;
       out.entries.resize(computable.size());
       const std::shared_ptr<const Page> shared = channel.pageView(number);
@@ -550,7 +560,7 @@ class Checker {
         lowest = std::min(lowest, slot.start);
         if (slot.deleted) continue;
         if (slot.overflow) return {};
-        if (!screenRow(RowId{number, i},
+        if (!screenRow(source, RowId{number, i},
                        std::span<const std::uint8_t>(page).subspan(slot.start, slot.end - slot.start), out, values))
           return {};
       }
@@ -561,7 +571,7 @@ class Checker {
 
     // visitRow's checks of one row, without their effects: false where
     // visitRow would find a problem or has more to follow.
-    bool screenRow(RowId id, std::span<const std::uint8_t> bytes, ScreenedPage& out,
+    bool screenRow(const PageSource& source, RowId id, std::span<const std::uint8_t> bytes, ScreenedPage& out,
                    std::vector<RawValue>& values) const {
       const TableDefinition& d = *table;
       const auto& cols = d.columns();
@@ -573,11 +583,7 @@ class Checker {
         for (std::size_t i : usedColumns) {
           const Column& c = cols[i];
           if (values[i].kind != RawValue::Kind::Bytes) continue;
-          if (c.isLongValue()) {
-            const LongValueHeader h = parseLongValueHeader(values[i].bytes);
-            if (h.flags != kLongValueInline || h.length != values[i].bytes.size() - kLongValueHeaderSize)
-              return false;
-          }
+          if (c.isLongValue() && !screenLongValue(source, c, values[i].bytes, out)) return false;
           if (c.autoIncrement() && c.type == kTypeLong && values[i].bytes.size() == 4) {
             const std::int64_t v = ByteReader(values[i].bytes, "value").i32(0);
             auto it = std::find_if(out.highest.begin(), out.highest.end(),
@@ -597,6 +603,48 @@ class Checker {
       if (!d.realIndexes().empty()) out.liveRows.push_back(id);
       return true;
     }
+
+    // checkLongValue without its effects: false where it would find a
+    // problem. The LVAL rows it reaches are noted (once each: a row reached
+    // twice is left to the check).
+    bool screenLongValue(const PageSource& source, const Column& c, std::span<const std::uint8_t> stored,
+                         ScreenedPage& out) const {
+      const LongValueHeader h = parseLongValueHeader(stored);
+      if (h.flags == kLongValueInline) return h.length == stored.size() - kLongValueHeaderSize;
+      if (h.flags == kLongValueSinglePage) {
+        const std::optional<std::vector<std::uint8_t>> row = screenLongValueRow(source, c, h.page, h.row, out);
+        return row && row->size() == h.length;
+      }
+      std::uint64_t total = 0;
+      std::uint32_t page = h.page;
+      std::uint8_t row = h.row;
+      while (page != 0) {
+        const std::optional<std::vector<std::uint8_t>> bytes = screenLongValueRow(source, c, page, row, out);
+        if (!bytes || bytes->size() < kChainPointerSize) return false;
+        total += bytes->size() - kChainPointerSize;
+        const std::uint32_t next = ByteReader(*bytes, "long-value row").u32(0);
+        page = next >> 8;
+        row = static_cast<std::uint8_t>(next & 0xFF);
+        if (total > h.length) break;
+      }
+      return total == h.length;
+    }
+
+    // longValueRow's checks that need nothing of the check's state so far.
+    std::optional<std::vector<std::uint8_t>> screenLongValueRow(const PageSource& source, const Column& c,
+                                                                std::uint32_t page, std::uint8_t row,
+                                                                ScreenedPage& out) const {
+      const std::pair<std::uint32_t, std::uint8_t> at(page, row);
+      if (std::find(out.longValueRows.begin(), out.longValueRows.end(), at) != out.longValueRows.end())
+        return std::nullopt;
+      std::vector<std::uint8_t> bytes = readLongValueRow(source, page, row);
+      if (page >= pages->size() || !(*pages)[page].longValue) return std::nullopt;
+      if (auto m = longValuePages->find(c.number);
+          m != longValuePages->end() && !std::binary_search(m->second.begin(), m->second.end(), page))
+        return std::nullopt;
+      out.longValueRows.push_back(at);
+      return bytes;
+    }
   };
 
   // The table's data pages, in order, the later ones screened on a second
@@ -606,7 +654,8 @@ class Checker {
     const std::size_t split = helped ? dataPages.size() / 2 : dataPages.size();
     std::future<std::vector<ScreenedPage>> screened;
     if (split < dataPages.size()) {
-      PageScreen screen{&*tables_[t].definition, usedColumns_, rowShape_, {}, databaseOrder_};
+      PageScreen screen{&*tables_[t].definition, usedColumns_, rowShape_, {}, databaseOrder_, &pages_,
+                        &longValuePages_};
       for (const ExpectedEntries& x : rows.expected) screen.computable.push_back(x.computable);
       std::vector<std::uint32_t> later(dataPages.begin() + static_cast<std::ptrdiff_t>(split), dataPages.end());
       screened = std::async(std::launch::async, [this, screen = std::move(screen), later = std::move(later)] {
@@ -615,8 +664,9 @@ class Checker {
         std::vector<ScreenedPage> out;
         try {
           const std::unique_ptr<PageChannel> channel = help_.opener();
+          const PageSource source = pageSourceOf(*channel);
           std::vector<RawValue> values(screen.table->columns().size());
-          for (std::uint32_t p : later) out.push_back(screen.screen(*channel, p, values));
+          for (std::uint32_t p : later) out.push_back(screen.screen(*channel, source, p, values));
         } catch (...) {
         }
         return out;
@@ -626,15 +676,24 @@ class Checker {
     if (!screened.valid()) return;
     std::vector<ScreenedPage> pages = screened.get();
     for (std::size_t i = split; i < dataPages.size(); ++i) {
-      if (i - split < pages.size() && pages[i - split].clean)
-        absorb(pages[i - split], rows);
-      else
+      if (i - split >= pages.size() || !pages[i - split].clean || !absorb(t, pages[i - split], rows))
         scanDataPage(t, dataPages[i], rows);
     }
   }
 
-  // What a screened page's rows add to the table's tallies.
-  static void absorb(ScreenedPage& page, TableRows& rows) {
+  // What a screened page's rows add to the table's tallies and to the LVAL
+  // rows and pages in use; false, with nothing changed, when one of its
+  // LVAL rows serves a value already, or its page another use: the page is
+  // then checked as usual, which tells.
+  bool absorb(int t, ScreenedPage& page, TableRows& rows) {
+    for (const auto& [p, r] : page.longValueRows)
+      if (seenLongValueRows_.contains(p, r) || p >= pageCount_ ||
+          (claims_[p].use != Use::None && claims_[p].use != Use::LongValue))
+        return false;
+    for (const auto& [p, r] : page.longValueRows) {
+      seenLongValueRows_.insert(p, r);
+      claim(p, Use::LongValue, t);
+    }
     rows.liveCount += page.live;
     rows.live.insert(rows.live.end(), page.liveRows.begin(), page.liveRows.end());
     for (const auto& [column, v] : page.highest) {
@@ -647,6 +706,7 @@ class Checker {
     for (std::size_t k = 0; k < rows.expected.size(); ++k)
       if (rows.expected[k].computable)
         std::move(page.entries[k].begin(), page.entries[k].end(), std::back_inserter(rows.expected[k].entries));
+    return true;
   }
 
   // The data of an overflow row; each row it leads to lies on a data page of

@@ -16,6 +16,7 @@
 #include "engine/env.h"
 #include "engine/error.h"
 #include "engine/integrity_check.h"
+#include "engine/jet_database.h"
 #include "engine/tests/write_test_util.h"
 
 namespace engine::testutil {
@@ -70,6 +71,30 @@ inline void expectIntegrity(const std::string& path, const std::string& password
     ADD_FAILURE() << path << ": counts drift otherwise than in " << (fixture.empty() ? "a new file" : fixture)
                   << ":\n"
                   << text;
+  }
+}
+
+// The whole report of a check of the database at path, in words (an Error
+// as its message), with or without a second thread's help on every table of
+// two data pages or more: a check with help must give the same.
+inline std::string checkedInWords(const std::string& path, const std::string& password, bool helped) {
+  try {
+    JetDatabase db(Env::system(), path, true, password);
+    CheckHelp help;
+    if (helped) {
+      help.opener = [&path] { return PageChannel::forOnePass(Env::system(), path); };
+      help.fromTablePages = 2;
+    }
+    const IntegrityReport r = checkIntegrity(db.channel(), help);
+    std::string out;
+    for (const IntegrityProblem& p : r.problems) out += formatProblem(p) + "\n";
+    out += "unlisted " + std::to_string(r.unlisted) + "\n";
+    for (const CountDrift& d : r.drifts)
+      out += d.table + " " + d.count + " " + std::to_string(d.stored) + "/" + std::to_string(d.actual) + "\n";
+    for (const std::string& n : r.notVerified) out += n + "\n";
+    return out;
+  } catch (const Error& e) {
+    return std::string("error: ") + e.what();
   }
 }
 
