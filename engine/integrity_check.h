@@ -47,6 +47,7 @@ struct IntegrityProblem {
   std::optional<std::uint32_t> page;  // where it lies, when one page does
   std::string table;                  // the table concerned; empty when none
   std::string message;
+  bool operator==(const IntegrityProblem&) const = default;
 };
 
 // A stored count that differs from what it counts where Access itself lets
@@ -61,6 +62,7 @@ struct CountDrift {
   std::string count;  // "rows", or "distinct keys of index I"
   std::int64_t stored = 0;
   std::int64_t actual = 0;
+  bool operator==(const CountDrift&) const = default;
 };
 
 struct IntegrityReport {
@@ -74,6 +76,7 @@ struct IntegrityReport {
 
   bool sound() const { return problems.empty(); }
   static constexpr std::size_t kMaxListedProblems = 1000;
+  bool operator==(const IntegrityReport&) const = default;
 };
 
 // A second thread's help with a check: a large table's later data pages are

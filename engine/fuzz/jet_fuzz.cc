@@ -1,8 +1,10 @@
 // libFuzzer target over the read side: open (header and password), catalog,
 // table definitions, property blobs, and every row of every user table with
-// its values formatted as the tools print them. Any engine::Error is a
-// proper refusal; anything else (a crash, a sanitizer report, a hang) is a
-// finding.
+// its values formatted as the tools print them; then the integrity check,
+// on one thread and with a second thread's help on every table of two data
+// pages or more, which must report the same. Any engine::Error is a proper
+// refusal; anything else (a crash, a sanitizer report, a hang, two reports
+// that differ) is a finding.
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -12,6 +14,7 @@
 #include "engine/database_header.h"
 #include "engine/error.h"
 #include "engine/fuzz/memory_env.h"
+#include "engine/integrity_check.h"
 #include "engine/long_value.h"
 #include "engine/page_channel.h"
 #include "engine/property_map.h"
@@ -59,6 +62,25 @@ void readEverything(std::span<const std::uint8_t> input) {
   }
 }
 
+// The check's report with and without help; an Error as its message.
+void checkBothWays(std::span<const std::uint8_t> input) {
+  engine::fuzz::MemoryEnv env("/fuzz/input.mdb", input);
+  const auto check = [&env](bool helped) -> std::pair<engine::IntegrityReport, std::string> {
+    try {
+      engine::PageChannel channel(env, "/fuzz/input.mdb", true);
+      engine::CheckHelp help;
+      if (helped) {
+        help.opener = [&env] { return std::make_unique<engine::PageChannel>(env, "/fuzz/input.mdb", true); };
+        help.fromTablePages = 2;
+      }
+      return {engine::checkIntegrity(channel, help), {}};
+    } catch (const engine::Error& e) {
+      return {{}, e.what()};
+    }
+  };
+  if (check(false) != check(true)) __builtin_trap();
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -66,5 +88,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     readEverything(std::span<const std::uint8_t>(data, size));
   } catch (const engine::Error&) {
   }
+  checkBothWays(std::span<const std::uint8_t>(data, size));
   return 0;
 }
