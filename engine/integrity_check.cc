@@ -3,9 +3,13 @@
 #include <algorithm>
 #include <array>
 #include <bitset>
+#include <condition_variable>
+#include <deque>
 #include <future>
 #include <map>
+#include <mutex>
 #include <set>
+#include <span>
 #include <thread>
 #include <unordered_map>
 #include <utility>
@@ -505,16 +509,17 @@ class Checker {
 
   // --- data pages screened on a second thread ---
   //
-  // With help (CheckHelp), a large table's later data pages are read on a second
-  // thread while this one checks the earlier ones. That thread only
-  // screens: a page whose rows all hold plainly (bounds, free space, every
-  // value inside its row, long values and the LVAL rows they reach, index
-  // keys; no overflow row) comes back as what its rows add to the table's
-  // tallies and the LVAL rows it uses, which raise no problem unless a row
-  // serves two values or its page another use (checked here, against what
-  // the pages before it used); any other page comes back unscreened and is
-  // checked here as usual, in its place. So the problems found, and their
-  // order, are those of a check on one thread.
+  // With help (CheckHelp), half of a large table's data pages (every other
+  // chunk) are read on a second thread while this one checks the others.
+  // That thread only screens: a page whose rows all hold plainly (bounds,
+  // free space, every value inside its row, long values and the LVAL rows
+  // they reach, index keys; no overflow row) comes back as what its rows
+  // add to the table's tallies and the LVAL rows it uses, which raise no
+  // problem unless a row serves two values or its page another use
+  // (checked here, against what the pages before it used); any other page
+  // comes back unscreened and is checked here as usual, in its place. So
+  // the problems found, and their order, are those of a check on one
+  // thread.
 
   struct ScreenedPage {
     bool clean = false;
@@ -647,37 +652,81 @@ class Checker {
     }
   };
 
-  // The table's data pages, in order, the later ones screened on a second
-  // thread when there is help and the table is large enough for it.
+  // Screened chunks on their way from the second thread to this one.
+  struct Handover {
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::deque<std::vector<ScreenedPage>> ready;  // in chunk order, not yet taken
+    bool finished = false;                        // the second thread screens no more
+    bool stop = false;                            // this thread takes no more
+  };
+  static constexpr std::size_t kChunkPages = 64;
+
+  // The table's data pages, in order. With help, in chunks: this thread
+  // checks every other chunk while the second thread screens the one after
+  // it, and then takes that one; the second thread stays at most a chunk
+  // ahead, so what waits for this thread stays a chunk or two.
   void scanDataPages(int t, const std::vector<std::uint32_t>& dataPages, TableRows& rows) {
-    const bool helped = help_.opener && dataPages.size() >= std::max<std::size_t>(help_.fromTablePages, 2);
-    const std::size_t split = helped ? dataPages.size() / 2 : dataPages.size();
-    std::future<std::vector<ScreenedPage>> screened;
-    if (split < dataPages.size()) {
-      PageScreen screen{&*tables_[t].definition, usedColumns_, rowShape_, {}, databaseOrder_, &pages_,
-                        &longValuePages_};
-      for (const ExpectedEntries& x : rows.expected) screen.computable.push_back(x.computable);
-      std::vector<std::uint32_t> later(dataPages.begin() + static_cast<std::ptrdiff_t>(split), dataPages.end());
-      screened = std::async(std::launch::async, [this, screen = std::move(screen), later = std::move(later)] {
-        // Pages it cannot screen (its channel failing too) are left out: they
-        // are checked here, where any failure is this check's own.
-        std::vector<ScreenedPage> out;
-        try {
-          const std::unique_ptr<PageChannel> channel = help_.opener();
-          const PageSource source = pageSourceOf(*channel);
-          std::vector<RawValue> values(screen.table->columns().size());
-          for (std::uint32_t p : later) out.push_back(screen.screen(*channel, source, p, values));
-        } catch (...) {
-        }
-        return out;
-      });
+    if (!help_.opener || dataPages.size() < std::max<std::size_t>(help_.fromTablePages, 2)) {
+      for (std::uint32_t p : dataPages) scanDataPage(t, p, rows);
+      return;
     }
-    for (std::size_t i = 0; i < split; ++i) scanDataPage(t, dataPages[i], rows);
-    if (!screened.valid()) return;
-    std::vector<ScreenedPage> pages = screened.get();
-    for (std::size_t i = split; i < dataPages.size(); ++i) {
-      if (i - split >= pages.size() || !pages[i - split].clean || !absorb(t, pages[i - split], rows))
-        scanDataPage(t, dataPages[i], rows);
+    const std::size_t chunk = std::clamp<std::size_t>(dataPages.size() / 8, 1, kChunkPages);
+    const std::size_t chunks = (dataPages.size() + chunk - 1) / chunk;
+    const auto pagesOf = [&](std::size_t c) {
+      return std::span(dataPages).subspan(c * chunk, std::min(chunk, dataPages.size() - c * chunk));
+    };
+    PageScreen screen{&*tables_[t].definition, usedColumns_, rowShape_, {}, databaseOrder_, &pages_,
+                      &longValuePages_};
+    for (const ExpectedEntries& x : rows.expected) screen.computable.push_back(x.computable);
+    Handover h;
+    const std::future<void> screening = std::async(std::launch::async, [&] {
+      // Chunks it cannot screen (its channel failing too) are left out: they
+      // are checked here, where any failure is this check's own.
+      try {
+        const std::unique_ptr<PageChannel> channel = help_.opener();
+        const PageSource source = pageSourceOf(*channel);
+        std::vector<RawValue> values(screen.table->columns().size());
+        for (std::size_t c = 1; c < chunks; c += 2) {
+          std::vector<ScreenedPage> out;
+          for (std::uint32_t p : pagesOf(c)) out.push_back(screen.screen(*channel, source, p, values));
+          std::unique_lock lock(h.mutex);
+          h.changed.wait(lock, [&] { return h.stop || h.ready.empty(); });
+          if (h.stop) break;
+          h.ready.push_back(std::move(out));
+          h.changed.notify_all();
+        }
+      } catch (...) {
+      }
+      const std::lock_guard lock(h.mutex);
+      h.finished = true;
+      h.changed.notify_all();
+    });
+    // However this thread leaves, the second one stops before what it uses
+    // goes (the future waits for it).
+    struct StopOnExit {
+      Handover& h;
+      ~StopOnExit() {
+        const std::lock_guard lock(h.mutex);
+        h.stop = true;
+        h.changed.notify_all();
+      }
+    } stopOnExit{h};
+    for (std::size_t c = 0; c < chunks; ++c) {
+      std::vector<ScreenedPage> screened;
+      if (c % 2 == 1) {
+        std::unique_lock lock(h.mutex);
+        h.changed.wait(lock, [&] { return !h.ready.empty() || h.finished; });
+        if (!h.ready.empty()) {
+          screened = std::move(h.ready.front());
+          h.ready.pop_front();
+          h.changed.notify_all();
+        }
+      }
+      const auto pages = pagesOf(c);
+      for (std::size_t i = 0; i < pages.size(); ++i)
+        if (i >= screened.size() || !screened[i].clean || !absorb(t, screened[i], rows))
+          scanDataPage(t, pages[i], rows);
     }
   }
 

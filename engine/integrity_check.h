@@ -79,10 +79,10 @@ struct IntegrityReport {
   bool operator==(const IntegrityReport&) const = default;
 };
 
-// A second thread's help with a check: a large table's later data pages are
-// screened on it, through a channel of its own, while the check's own
-// thread checks the earlier ones. The report is the same, problem for
-// problem and in the same order.
+// A second thread's help with a check: half of a large table's data pages
+// (every other chunk of them) are screened on it, through a channel of its
+// own, while the check's own thread checks the others. The report is the
+// same, problem for problem and in the same order.
 struct CheckHelp {
   // Opens another read-only channel onto the file being checked; empty: no
   // help.

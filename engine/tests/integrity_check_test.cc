@@ -470,6 +470,39 @@ TEST(IntegrityCheck, HelpFromASecondThreadChangesNothingOfTheReport) {
     EXPECT_EQ(alone.substr(0, checked.size()), checked) << "harm " << i;
     EXPECT_EQ(checkedInWords(d.path(), kSalesPassword, true), alone) << "harm " << i;
   }
+
+  // A page that cannot be read on the check's own thread, in a chunk it
+  // checks itself, while the second thread screens: the same Error, and the
+  // second thread stops.
+  class FailingFile final : public FileWrapper {
+   public:
+    FailingFile(std::unique_ptr<File> file, std::uint32_t bad) : FileWrapper(std::move(file)), bad_(bad) {}
+    void read(std::uint64_t offset, std::span<std::uint8_t> out) override {
+      if (offset == std::uint64_t{bad_} * kPageSize && out.size() == kPageSize) throw Error("the disk failed");
+      FileWrapper::read(offset, out);
+    }
+
+   private:
+    std::uint32_t bad_;
+  };
+  TempDir dir;
+  const std::string path = dir.copy("sales-large.mdb");
+  for (const std::uint32_t bad : {data[2 * 64 + 5], data[4 * 64]}) {
+    const auto run = [&](bool helped) -> std::string {
+      try {
+        PageChannel channel(Env::system(), path,
+                            std::make_unique<FailingFile>(Env::system().open(path, OpenMode::ReadOnly), bad), true);
+        CheckHelp help;
+        if (helped) help.opener = [&path] { return PageChannel::forOnePass(Env::system(), path); };
+        checkIntegrity(channel, help);
+        return "no error";
+      } catch (const Error& e) {
+        return e.what();
+      }
+    };
+    EXPECT_EQ(run(false), "the disk failed");
+    EXPECT_EQ(run(true), "the disk failed");
+  }
 }
 
 TEST(IntegrityCheck, OnlyReads) {
