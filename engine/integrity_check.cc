@@ -545,9 +545,16 @@ class Checker {
     const std::vector<PageInfo>* pages = nullptr;
     const std::map<std::uint16_t, std::vector<std::uint32_t>>* longValuePages = nullptr;
 
+    // What one thread's screening reuses from page to page.
+    struct Scratch {
+      std::vector<RawValue> values;  // of the row being screened, by column
+      std::set<std::pair<std::uint32_t, std::uint8_t>> reached;  // the page's LVAL rows so far
+    };
+
     ScreenedPage screen(PageChannel& channel, const PageSource& source, std::uint32_t number,
-                        std::vector<RawValue>& values) const {
+                        Scratch& scratch) const {
       ScreenedPage out;
+      scratch.reached.clear();
       out.entries.resize(computable.size());
       const std::shared_ptr<const Page> shared = channel.pageView(number);
       const Page& page = *shared;
@@ -566,7 +573,7 @@ class Checker {
         if (slot.deleted) continue;
         if (slot.overflow) return {};
         if (!screenRow(source, RowId{number, i},
-                       std::span<const std::uint8_t>(page).subspan(slot.start, slot.end - slot.start), out, values))
+                       std::span<const std::uint8_t>(page).subspan(slot.start, slot.end - slot.start), out, scratch))
           return {};
       }
       if (r.u16(kFreeSpaceOffset) != lowest - headerEnd) return {};
@@ -577,8 +584,9 @@ class Checker {
     // visitRow's checks of one row, without their effects: false where
     // visitRow would find a problem or has more to follow.
     bool screenRow(const PageSource& source, RowId id, std::span<const std::uint8_t> bytes, ScreenedPage& out,
-                   std::vector<RawValue>& values) const {
+                   Scratch& scratch) const {
       const TableDefinition& d = *table;
+      std::vector<RawValue>& values = scratch.values;
       const auto& cols = d.columns();
       try {
         if (ByteReader(bytes, "row").u16(0) > d.maxColumns()) return false;
@@ -588,7 +596,7 @@ class Checker {
         for (std::size_t i : usedColumns) {
           const Column& c = cols[i];
           if (values[i].kind != RawValue::Kind::Bytes) continue;
-          if (c.isLongValue() && !screenLongValue(source, c, values[i].bytes, out)) return false;
+          if (c.isLongValue() && !screenLongValue(source, c, values[i].bytes, out, scratch)) return false;
           if (c.autoIncrement() && c.type == kTypeLong && values[i].bytes.size() == 4) {
             const std::int64_t v = ByteReader(values[i].bytes, "value").i32(0);
             auto it = std::find_if(out.highest.begin(), out.highest.end(),
@@ -613,18 +621,18 @@ class Checker {
     // problem. The LVAL rows it reaches are noted (once each: a row reached
     // twice is left to the check).
     bool screenLongValue(const PageSource& source, const Column& c, std::span<const std::uint8_t> stored,
-                         ScreenedPage& out) const {
+                         ScreenedPage& out, Scratch& scratch) const {
       const LongValueHeader h = parseLongValueHeader(stored);
       if (h.flags == kLongValueInline) return h.length == stored.size() - kLongValueHeaderSize;
       if (h.flags == kLongValueSinglePage) {
-        const std::optional<std::vector<std::uint8_t>> row = screenLongValueRow(source, c, h.page, h.row, out);
+        const std::optional<std::vector<std::uint8_t>> row = screenLongValueRow(source, c, h.page, h.row, out, scratch);
         return row && row->size() == h.length;
       }
       std::uint64_t total = 0;
       std::uint32_t page = h.page;
       std::uint8_t row = h.row;
       while (page != 0) {
-        const std::optional<std::vector<std::uint8_t>> bytes = screenLongValueRow(source, c, page, row, out);
+        const std::optional<std::vector<std::uint8_t>> bytes = screenLongValueRow(source, c, page, row, out, scratch);
         if (!bytes || bytes->size() < kChainPointerSize) return false;
         total += bytes->size() - kChainPointerSize;
         const std::uint32_t next = ByteReader(*bytes, "long-value row").u32(0);
@@ -638,10 +646,9 @@ class Checker {
     // longValueRow's checks that need nothing of the check's state so far.
     std::optional<std::vector<std::uint8_t>> screenLongValueRow(const PageSource& source, const Column& c,
                                                                 std::uint32_t page, std::uint8_t row,
-                                                                ScreenedPage& out) const {
+                                                                ScreenedPage& out, Scratch& scratch) const {
       const std::pair<std::uint32_t, std::uint8_t> at(page, row);
-      if (std::find(out.longValueRows.begin(), out.longValueRows.end(), at) != out.longValueRows.end())
-        return std::nullopt;
+      if (!scratch.reached.insert(at).second) return std::nullopt;
       std::vector<std::uint8_t> bytes = readLongValueRow(source, page, row);
       if (page >= pages->size() || !(*pages)[page].longValue) return std::nullopt;
       if (auto m = longValuePages->find(c.number);
@@ -686,10 +693,11 @@ class Checker {
       try {
         const std::unique_ptr<PageChannel> channel = help_.opener();
         const PageSource source = pageSourceOf(*channel);
-        std::vector<RawValue> values(screen.table->columns().size());
+        PageScreen::Scratch scratch;
+        scratch.values.resize(screen.table->columns().size());
         for (std::size_t c = 1; c < chunks; c += 2) {
           std::vector<ScreenedPage> out;
-          for (std::uint32_t p : pagesOf(c)) out.push_back(screen.screen(*channel, source, p, values));
+          for (std::uint32_t p : pagesOf(c)) out.push_back(screen.screen(*channel, source, p, scratch));
           std::unique_lock lock(h.mutex);
           h.changed.wait(lock, [&] { return h.stop || h.ready.empty(); });
           if (h.stop) break;

@@ -143,21 +143,8 @@ void PageChannel::readPageHead(std::uint32_t n, std::span<std::uint8_t> out) {
   if (out.size() > kPageSize) throw Error("a page head longer than a page");
   if (n >= pageCount())
     throw Error("page " + std::to_string(n) + " lies beyond the end of the file");
-  const Page* known = nullptr;
-  std::shared_ptr<const Page> cached;
-  if (inTransaction_) {
-    auto it = dirty_.find(n);
-    if (it != dirty_.end()) known = &it->second;
-  }
-  if (known == nullptr && cache_) {
-    std::uint64_t version = 0;
-    if ((cached = cache_->view(n, &version))) {
-      record(n, version);
-      known = cached.get();
-    }
-  }
-  if (known != nullptr) {
-    std::memcpy(out.data(), known->data(), out.size());
+  if (const std::shared_ptr<const Page> held = heldPage(n)) {
+    std::memcpy(out.data(), held->data(), out.size());
     return;
   }
   file_->read(std::uint64_t{n} * kPageSize, out);
@@ -166,22 +153,27 @@ void PageChannel::readPageHead(std::uint32_t n, std::span<std::uint8_t> out) {
 std::shared_ptr<const Page> PageChannel::pageView(std::uint32_t n) {
   if (n >= pageCount())
     throw Error("page " + std::to_string(n) + " lies beyond the end of the file");
-  if (inTransaction_) {
-    auto it = dirty_.find(n);
-    if (it != dirty_.end()) return std::make_shared<const Page>(it->second);
-  }
-  std::uint64_t version = 0;
-  if (cache_) {
-    if (std::shared_ptr<const Page> cached = cache_->view(n, &version)) {
-      record(n, version);
-      return cached;
-    }
-  }
+  if (std::shared_ptr<const Page> held = heldPage(n)) return held;
   // Not zeroed first: the read fills it or throws.
   auto page = std::make_shared_for_overwrite<Page>();
   file_->read(std::uint64_t{n} * kPageSize, std::span<std::uint8_t>(*page));
   if (cache_) record(n, cache_->put(n, page));
   return page;
+}
+
+std::shared_ptr<const Page> PageChannel::heldPage(std::uint32_t n) {
+  if (inTransaction_) {
+    auto it = dirty_.find(n);
+    if (it != dirty_.end()) return std::make_shared<const Page>(it->second);
+  }
+  if (cache_) {
+    std::uint64_t version = 0;
+    if (std::shared_ptr<const Page> cached = cache_->view(n, &version)) {
+      record(n, version);
+      return cached;
+    }
+  }
+  return nullptr;
 }
 
 // --- values derived from pages ---

@@ -209,6 +209,9 @@ class PageChannel {
   std::shared_ptr<const void> keptValue(const std::string& key, std::shared_ptr<const void>* retired = nullptr);
   void keepValue(const std::string& key, Recording& recording, std::shared_ptr<const void> value);
   void record(std::uint32_t n, std::uint64_t version);
+  // Page n as the channel has it without reading the file: as the open
+  // transaction wrote it, or from the cache (recorded); null otherwise.
+  std::shared_ptr<const Page> heldPage(std::uint32_t n);
   std::vector<Recording*> recordings_;
 
   Env& env_;
