@@ -47,13 +47,30 @@ if ((${#missing[@]} + ${#missing_windows[@]})); then
       sleep 15
     fi
   done
-  # The native packages first, so that a 32-bit package out of reach does not
-  # hold back the Linux build.
-  if ((${#missing[@]})); then
-    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${missing[@]}"
-  fi
+  # When one architecture's index of the security archive lags behind the
+  # other's, a package built for both (libc6, zlib1g and the like) has no
+  # version both agree on, and the resolver gives up. The release's own
+  # archive holds the same versions for every architecture: take the packages
+  # from it then.
+  codename=$(. /etc/os-release && echo "${VERSION_CODENAME:-bookworm}")
+  install() {
+    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "$@" && return 0
+    echo "install-deps: trying again with the packages of $codename's own archive" >&2
+    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq -t "$codename" "$@"
+  }
+  # Both lists in one call, so that the resolver picks versions that suit
+  # both architectures before any native package is upgraded past what the
+  # 32-bit side can match. If that cannot be done, the native packages alone,
+  # so that a 32-bit package out of reach does not hold back the Linux build.
   if ((${#missing_windows[@]})); then
-    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${missing_windows[@]}" || windows_failed=1
+    if ! install "${missing[@]}" "${missing_windows[@]}"; then
+      windows_failed=1
+      if ((${#missing[@]})); then
+        install "${missing[@]}"
+      fi
+    fi
+  elif ((${#missing[@]})); then
+    install "${missing[@]}"
   fi
 fi
 
