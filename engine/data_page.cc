@@ -30,22 +30,10 @@ std::uint32_t DataPage::tableDefinitionPage() const {
   return ByteReader(page_, "data page").u32(4);
 }
 
-RowPointer DataPage::row(std::uint16_t i) const {
-  if (i >= rowCount_) throw Error("no " + where(number_, i));
-  ByteReader r(page_, "data page");
-  std::uint16_t raw = r.u16(kFirstRowPointer + 2 * std::size_t{i});
-  RowPointer p;
-  p.deleted = (raw & kDeletedFlag) != 0;
-  p.overflow = (raw & kOverflowFlag) != 0;
-  p.start = raw & kOffsetMask;
-  p.end = i == 0 ? static_cast<std::uint16_t>(kPageSize)
-                 : static_cast<std::uint16_t>(r.u16(kFirstRowPointer + 2 * std::size_t{i - 1u}) &
-                                              kOffsetMask);
-  std::size_t headerEnd = kFirstRowPointer + 2 * std::size_t{rowCount_};
-  if (!p.deleted && (p.start < headerEnd || p.start > p.end || p.end > kPageSize))
-    throw Error(where(number_, i) + " has bad bounds " + std::to_string(p.start) + ".." +
-                std::to_string(p.end));
-  return p;
+void DataPage::refuseRow(std::uint16_t i) const { throw Error("no " + where(number_, i)); }
+
+void DataPage::refuseBounds(std::uint16_t i, const RowPointer& p) const {
+  throw Error(where(number_, i) + " has bad bounds " + std::to_string(p.start) + ".." + std::to_string(p.end));
 }
 
 std::span<const std::uint8_t> DataPage::rowBytes(std::uint16_t i) const {

@@ -50,12 +50,35 @@ class DataPage {
   std::uint32_t tableDefinitionPage() const;
   std::uint16_t rowCount() const { return rowCount_; }
   // The pointer of row i with its bounds checked: header end <= start <= end
-  // <= page size.
-  RowPointer row(std::uint16_t i) const;
+  // <= page size. Inline: a scan asks for every row's, and a pointer
+  // returned from a call is stored member by member and read back as one
+  // word, a store the processor cannot forward.
+  RowPointer row(std::uint16_t i) const {
+    if (i >= rowCount_) [[unlikely]]
+      refuseRow(i);
+    const std::uint16_t raw = pointerAt(i);
+    RowPointer p;
+    p.deleted = (raw & kDeletedFlag) != 0;
+    p.overflow = (raw & kOverflowFlag) != 0;
+    p.start = raw & kOffsetMask;
+    p.end = i == 0 ? static_cast<std::uint16_t>(kPageSize) : pointerAt(i - 1u) & kOffsetMask;
+    if (!p.deleted && (p.start < kFirstRowPointer + 2 * std::size_t{rowCount_} || p.start > p.end ||
+                       p.end > kPageSize)) [[unlikely]]
+      refuseBounds(i, p);
+    return p;
+  }
   std::span<const std::uint8_t> rowBytes(std::uint16_t i) const;
   const Page& page() const { return page_; }
 
  private:
+  // Within the page for every row i < rowCount_: the constructor held the
+  // pointer table against the page.
+  std::uint16_t pointerAt(std::size_t i) const {
+    return static_cast<std::uint16_t>(page_[kFirstRowPointer + 2 * i] | page_[kFirstRowPointer + 2 * i + 1] << 8);
+  }
+  [[noreturn]] void refuseRow(std::uint16_t i) const;
+  [[noreturn]] void refuseBounds(std::uint16_t i, const RowPointer& p) const;
+
   const Page& page_;
   std::uint32_t number_;
   std::uint16_t rowCount_;
