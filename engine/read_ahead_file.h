@@ -28,7 +28,9 @@ namespace engine {
 class ReadAheadFile final : public File {
  public:
   static constexpr std::size_t kFirstWindow = std::size_t{32} << 10;
-  static constexpr std::size_t kMaxWindow = std::size_t{512} << 10;
+  // Larger windows save few calls (a call costs about what copying a few
+  // pages does) and cost a fresh buffer's page faults on every channel.
+  static constexpr std::size_t kMaxWindow = std::size_t{128} << 10;
   // How far after a window's end (or a read's) a read still goes on from it.
   static constexpr std::uint64_t kNear = std::uint64_t{64} << 10;
   static constexpr std::size_t kStreams = 4;
