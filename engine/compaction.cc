@@ -116,28 +116,30 @@ struct Table {
   std::size_t firstMapSlot = 0;             // owned, free, two per long-value column, one per index
 };
 
-// The row without the zeros a row rewritten shorter in place keeps between
-// its variable-length values and its variable-length table (section 8:
-// padded to its old length, zeros before the trailer). The table's offsets
-// count from the row's start and none lies in the padding, so they stay as
-// they are. A row without a variable part is kept whole.
-void dropPadding(Bytes& row) {
-  if (row.size() < 2) return;
+// The zeros a row rewritten shorter in place keeps between its
+// variable-length values and its variable-length table (section 8: padded
+// to its old length, zeros before the trailer), as [first, second); empty
+// when it has none. The table's offsets count from the row's start and none
+// lies in the padding, so they stay as they are when it is dropped. A row
+// without a variable part has none.
+std::pair<std::size_t, std::size_t> paddingOf(std::span<const std::uint8_t> row) {
+  const std::pair<std::size_t, std::size_t> none{0, 0};
+  if (row.size() < 2) return none;
   const std::size_t columns = get16(row, 0);
   const std::size_t mask = (columns + 7) / 8;
-  if (row.size() < mask + 6) return;
+  if (row.size() < mask + 6) return none;
   const std::size_t countAt = row.size() - mask - 2;
   const std::size_t count = get16(row, countAt);
-  if (countAt < 2 * (count + 1) + 2) return;
+  if (countAt < 2 * (count + 1) + 2) return none;
   const std::size_t endAt = countAt - 2 * (count + 1);  // the end offset of the variable values
   const std::size_t end = get16(row, endAt);
-  if (end < 2 || end >= endAt) return;
+  if (end < 2 || end >= endAt) return none;
   for (std::size_t i = 0; i < count; ++i)
-    if (get16(row, countAt - 2 * (i + 1)) > end) return;
+    if (get16(row, countAt - 2 * (i + 1)) > end) return none;
   if (!std::all_of(row.begin() + static_cast<std::ptrdiff_t>(end), row.begin() + static_cast<std::ptrdiff_t>(endAt),
                    [](std::uint8_t b) { return b == 0; }))
-    return;
-  row.erase(row.begin() + static_cast<std::ptrdiff_t>(end), row.begin() + static_cast<std::ptrdiff_t>(endAt));
+    return none;
+  return {end, endAt};
 }
 
 std::size_t mapSlotsOf(const TableDefinition& d) {
@@ -317,37 +319,58 @@ void Compactor::copyRows(Table& t, std::vector<LongValueColumn>& longValues, Row
   const std::uint32_t owner = t.pages.front();
   FillingPage page;
   Bytes row;
+  struct Patch {
+    std::size_t at;
+    std::array<std::uint8_t, kLongValueHeaderSize> bytes;
+    std::size_t size;
+  };
+  std::vector<Patch> patches;
   bool hasVariablePart = false;
   for (const Column& c : d.columns()) hasVariablePart = hasVariablePart || (c.variableLength() && !c.isBoolean());
   const UsageMap owned = UsageMap::read(source_, d.ownedPages());
   for (std::uint32_t sourcePage : owned.pages()) {
     scanPageRows(source_, d, sourcePage, [&](RowId id, std::span<const std::uint8_t> bytes) {
-      row.assign(bytes.begin(), bytes.end());
-      RowValues values(bytes);
-      const auto offsetOf = [&](std::span<const std::uint8_t> v) {
-        return static_cast<std::size_t>(v.data() - bytes.data());
-      };
-      for (LongValueColumn& lv : longValues) {
-        const RawValue v = values.value(*lv.column);
-        if (v.kind != RawValue::Kind::Bytes || v.bytes.size() < kLongValueHeaderSize) continue;
-        if (parseLongValueHeader(v.bytes).flags == kLongValueInline) continue;
-        const auto h = storeLongValue(lv, readLongValue(v.bytes, pages_));
-        std::copy(h.begin(), h.end(), row.begin() + static_cast<std::ptrdiff_t>(offsetOf(v.bytes)));
+      // What changes in the row: the headers of long values stored anew and
+      // the ids mapped to new pages, each where it lies in the row.
+      patches.clear();
+      if (!longValues.empty() || !t.idColumns.empty()) {
+        RowValues values(bytes);
+        const auto offsetOf = [&](std::span<const std::uint8_t> v) {
+          return static_cast<std::size_t>(v.data() - bytes.data());
+        };
+        for (LongValueColumn& lv : longValues) {
+          const RawValue v = values.value(*lv.column);
+          if (v.kind != RawValue::Kind::Bytes || v.bytes.size() < kLongValueHeaderSize) continue;
+          if (parseLongValueHeader(v.bytes).flags == kLongValueInline) continue;
+          patches.push_back({offsetOf(v.bytes), storeLongValue(lv, readLongValue(v.bytes, pages_)),
+                             kLongValueHeaderSize});
+        }
+        for (const Column* c : t.idColumns) {
+          const RawValue v = values.value(*c);
+          if (v.kind != RawValue::Kind::Bytes || v.bytes.size() != 4) continue;
+          Patch p{offsetOf(v.bytes), {}, 4};
+          put32(p.bytes, 0, mapId(get32(v.bytes, 0)));
+          patches.push_back(p);
+        }
       }
-      for (const Column* c : t.idColumns) {
-        const RawValue v = values.value(*c);
-        if (v.kind != RawValue::Kind::Bytes || v.bytes.size() != 4) continue;
-        const std::size_t at = offsetOf(v.bytes);
-        put32(row, at, mapId(get32(row, at)));
+      const auto padding = hasVariablePart ? paddingOf(bytes) : std::pair<std::size_t, std::size_t>{};
+      // Most rows go to the new page as they are, straight from the source's.
+      std::span<const std::uint8_t> out = bytes;
+      if (!patches.empty() || padding.first != padding.second) {
+        row.assign(bytes.begin(), bytes.end());
+        for (const Patch& p : patches)
+          std::copy_n(p.bytes.begin(), p.size, row.begin() + static_cast<std::ptrdiff_t>(p.at));
+        row.erase(row.begin() + static_cast<std::ptrdiff_t>(padding.first),
+                  row.begin() + static_cast<std::ptrdiff_t>(padding.second));
+        out = row;
       }
-      if (hasVariablePart) dropPadding(row);
-      if (!page.fits(row.size())) {
+      if (!page.fits(out.size())) {
         if (page.number != 0) sink_.write(page.number, page.page);
         page.open(owner, sink_.reserve());
         dataPages.push_back(page.number);
         if (rows) rows->starts.emplace_back(rows->source.size(), page.number);
       }
-      page.add(row);
+      page.add(out);
       ++rowCount;
       if (rows) rows->source.push_back(id.page << 8 | id.row);
       return true;
