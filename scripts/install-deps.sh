@@ -53,7 +53,7 @@ if ((${#missing[@]} + ${#missing_windows[@]})); then
   # archive holds the same versions for every architecture: take the packages
   # from it then.
   codename=$(. /etc/os-release && echo "${VERSION_CODENAME:-bookworm}")
-  install() {
+  apt_install() {
     DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "$@" && return 0
     echo "install-deps: trying again with the packages of $codename's own archive" >&2
     DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq -t "$codename" "$@"
@@ -63,14 +63,14 @@ if ((${#missing[@]} + ${#missing_windows[@]})); then
   # 32-bit side can match. If that cannot be done, the native packages alone,
   # so that a 32-bit package out of reach does not hold back the Linux build.
   if ((${#missing_windows[@]})); then
-    if ! install "${missing[@]}" "${missing_windows[@]}"; then
+    if ! apt_install "${missing[@]}" "${missing_windows[@]}"; then
       windows_failed=1
       if ((${#missing[@]})); then
-        install "${missing[@]}"
+        apt_install "${missing[@]}"
       fi
     fi
   elif ((${#missing[@]})); then
-    install "${missing[@]}"
+    apt_install "${missing[@]}"
   fi
 fi
 
